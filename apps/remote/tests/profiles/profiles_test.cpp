@@ -459,6 +459,10 @@ TEST(Listing, OrderFavouritesFirstCaseInsensitiveStable) {
         std::vector<std::string> names;
         for (const auto* p : rows) names.push_back(p->name);
         EXPECT_EQ(names, c.expected) << c.what;
+        // list_order on its own gives the same order.
+        std::vector<ConnectionProfile> sorted = profiles;
+        std::ranges::stable_sort(sorted, list_order);
+        for (std::size_t i = 0; i < sorted.size(); ++i) EXPECT_EQ(sorted[i].id, rows[i]->id) << c.what;
         if (std::string(c.what) == "ties keep document order") {
             EXPECT_EQ(rows[0], &profiles[2]);
             EXPECT_EQ(rows[1], &profiles[3]);
