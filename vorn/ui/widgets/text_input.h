@@ -65,7 +65,11 @@ private:
     std::size_t anchor_ = 0;
     bool local_ = false;
     bool dragging_ = false;
-    double scroll_x_ = 0;
+    // What the last draw used, so a click lands where the text was shown:
+    // draw() keeps the caret visible by adjusting the scroll it paints with.
+    mutable double scroll_x_ = 0;
+    mutable double drawn_size_pt_ = 14;
+    mutable double drawn_padding_x_ = 12;
 };
 
 }  // namespace vorn_ui::widget::text_input
