@@ -1,0 +1,115 @@
+#include "vorn/ui/qt/fonts.h"
+
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include <QFontMetricsF>
+#include <QCoreApplication>
+#include <QImage>
+
+namespace vorn_ui::qt {
+namespace {
+
+QFont::Weight qt_weight(int weight) {
+    switch (weight) {
+        case 1:
+            return QFont::Medium;
+        case 2:
+            return QFont::DemiBold;
+        default:
+            return weight >= 3 ? QFont::Bold : QFont::Normal;
+    }
+}
+
+QFont base_font(FontFace face, double size_pt, int weight, int dpi) {
+    QFont font(face == FontFace::Mono ? QStringLiteral("DejaVu Sans Mono") : QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(face == FontFace::Mono ? QFont::TypeWriter : QFont::SansSerif);
+    // Unhinted outlines keep advances proportional to the size, so what
+    // layout measured is what gets painted at any scale.
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setWeight(qt_weight(weight));
+    // Qt turns points into pixels with the device's resolution; undo it so
+    // one point is one view unit everywhere.
+    font.setPointSizeF(size_pt * 72.0 / double(dpi > 0 ? dpi : 72));
+    return font;
+}
+
+// A 72-dpi device for measuring: points and pixels coincide on it.
+const QPaintDevice& measuring_device() {
+    static const QImage device = [] {
+        QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
+        image.setDotsPerMeterX(2835);
+        image.setDotsPerMeterY(2835);
+        return image;
+    }();
+    return device;
+}
+
+struct Entry {
+    QFont font;
+    QFontMetricsF metrics;
+};
+
+std::mutex cache_mutex;
+std::map<std::tuple<int, int, double>, Entry> cache;
+
+// Fonts must not outlive the application that loaded them.
+void release_cache() {
+    std::lock_guard lock(cache_mutex);
+    cache.clear();
+}
+
+const Entry& measured(FontFace face, double size_pt, int weight) {
+    static const bool registered = [] {
+        qAddPostRoutine(release_cache);
+        return true;
+    }();
+    (void)registered;
+    auto key = std::make_tuple(int(face), weight, size_pt);
+    std::lock_guard lock(cache_mutex);
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        // Sizes come from layout code and may vary continuously; keep the
+        // cache bounded.
+        if (cache.size() > 256) cache.clear();
+        const QPaintDevice& device = measuring_device();
+        QFont font = font_for(face, size_pt, weight, device);
+        it = cache.emplace(key, Entry{font, QFontMetricsF(font, &device)}).first;
+    }
+    return it->second;
+}
+
+}  // namespace
+
+QFont font_for(FontFace face, double size_pt, int weight, const QPaintDevice& device) {
+    QFont font = base_font(face, size_pt, weight, device.logicalDpiY());
+    if (face == FontFace::Mono) {
+        // Terminal grids are laid out at 0.6 em a cell; the face's own advance
+        // is a hair wider, so close the gap with letter spacing.
+        QFontMetricsF natural(font, &device);
+        double delta = 0.6 * size_pt - natural.horizontalAdvance(QLatin1Char('M'));
+        font.setLetterSpacing(QFont::AbsoluteSpacing, delta);
+    }
+    return font;
+}
+
+double QtFontMetrics::advance(std::string_view text, FontFace face, double size_pt, int weight) const {
+    if (text.empty() || !(size_pt > 0) || !std::isfinite(size_pt)) return 0;
+    return measured(face, size_pt, weight)
+        .metrics.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+double QtFontMetrics::line_height(FontFace face, double size_pt) const {
+    if (!(size_pt > 0) || !std::isfinite(size_pt)) return 0;
+    const auto& m = measured(face, size_pt, 0).metrics;
+    return m.ascent() + m.descent();
+}
+
+double QtFontMetrics::ascent(FontFace face, double size_pt, int weight) const {
+    if (!(size_pt > 0) || !std::isfinite(size_pt)) return 0;
+    return measured(face, size_pt, weight).metrics.ascent();
+}
+
+}  // namespace vorn_ui::qt
