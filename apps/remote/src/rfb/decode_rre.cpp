@@ -65,7 +65,10 @@ RfbResult<void> decode_rre(RfbReader& in, const RectHeader& rect, Framebuffer& f
         std::uint64_t area = std::uint64_t{s.w} * s.h;
         if (area > kMaxRectPixels) return std::unexpected(work_limit("RRE subrectangle"));
         total += area;
-        if (total > kMaxRectPixels) return std::unexpected(work_limit("RRE subrectangles"));
+        if (total > kMaxRectPixels) {
+            return std::unexpected(
+                RfbError::other("RRE subrectangles exceed the pixel work limit"));
+        }
         // Servers keep subrectangles inside their rectangle, but nothing enforces it.
         std::uint32_t sx = rect.x + std::uint32_t{s.x}, sy = rect.y + std::uint32_t{s.y};
         if (sx + s.w > right || sy + s.h > bottom) spills = true;

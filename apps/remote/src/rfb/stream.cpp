@@ -202,6 +202,7 @@ RfbResult<std::span<const std::uint8_t>> RfbReader::ensure(std::size_t count) {
 }
 
 RfbResult<void> RfbReader::read_exact(std::span<std::uint8_t> into) {
+    if (into.empty()) return {};
     std::size_t from_buffer = std::min(into.size(), end_ - pos_);
     std::memcpy(into.data(), buffer_.data() + pos_, from_buffer);
     pos_ += from_buffer;

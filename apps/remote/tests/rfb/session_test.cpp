@@ -1,0 +1,276 @@
+// The session thread against scripted servers (message loop, pacing of requests, input queue,
+// end-of-session status, dropping the handle) and the pure input helpers.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include "rfb/input.h"
+#include "rfb_test_util.h"
+
+namespace remote::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Bytes kIncrementalRequest = Wire{}.u8(3).u8(1).u16(0).u16(0).u16(8).u16(8).b;
+
+TEST(VncSession, ServerMessagesKeepTheSessionGoing) {
+    std::optional<Bytes> after_update;
+    ScriptedServer server([&](ServerConn& conn) {
+        if (!conn.handshake(8, 8)) return;
+        Wire w;
+        w.u8(2);                                                // Bell
+        w.u8(1).u8(0).u16(0).u16(3).fill(18, 0xAB);             // SetColourMapEntries, 3 colours
+        w.u8(3).fill(3, 0).u32(1'000'000).fill(1'000'000, 'c');  // ServerCutText
+        w.update(1).rect(0, 0, 1, 1, 0).pixel(255, 0, 0);       // FramebufferUpdate
+        conn.send(w);
+        after_update = conn.recv(10);
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    server.join();
+    EXPECT_EQ(wait_for_end(*session), SessionStatus::closed());
+    ASSERT_TRUE(after_update);
+    EXPECT_EQ(*after_update, kIncrementalRequest);
+    auto frame = take_new_frame(*session);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->generation, 1u) << "Bell, colour map and cut text change nothing";
+    EXPECT_EQ((*frame->pixels)[0], 255);
+    EXPECT_FALSE(take_new_frame(*session));
+}
+
+TEST(VncSession, EndsWithTheRightStatus) {
+    struct Case {
+        const char* name;
+        Bytes after_handshake;  // then the server closes
+        SessionStatus expected;
+    } cases[] = {
+        {"close after connected", {}, SessionStatus::closed()},
+        {"unknown message 4", {4}, SessionStatus::failed("unknown server message 4")},
+        {"unknown message 255", {255}, SessionStatus::failed("unknown server message 255")},
+        {"decoding failure", Wire{}.update(1).rect(0, 0, 1, 1, -223).b,
+         SessionStatus::failed("unsupported RFB encoding -223")},
+        {"hostile RRE count", Wire{}.update(1).rect(0, 0, 1, 1, 2).u32(0x20000001).b,
+         SessionStatus::failed("RFB RRE update has too many subrectangles")},
+        {"close inside an update", Wire{}.update(1).rect(0, 0, 8, 8, 0).fill(10, 0).b,
+         SessionStatus::closed()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server([&](ServerConn& conn) {
+            if (conn.handshake(8, 8)) conn.send(c.after_handshake);
+        });
+        auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+        ASSERT_TRUE(session);
+        EXPECT_EQ(wait_for_end(*session), c.expected);
+    }
+}
+
+TEST(VncSession, QuietServerGetsARequestEvery500ms) {
+    std::vector<std::chrono::steady_clock::time_point> times;
+    bool all_incremental = true;
+    ScriptedServer server([&](ServerConn& conn) {
+        if (!conn.handshake(8, 8)) return;
+        times.push_back(std::chrono::steady_clock::now());
+        for (int i = 0; i < 3; ++i) {
+            auto r = conn.recv(10);
+            if (!r) return;
+            all_incremental = all_incremental && *r == kIncrementalRequest;
+            times.push_back(std::chrono::steady_clock::now());
+        }
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    server.join();
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_TRUE(all_incremental);
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]);
+        EXPECT_GE(gap.count(), 480) << "request " << i;
+        EXPECT_LE(gap.count(), 1500) << "request " << i;
+    }
+}
+
+TEST(VncSession, InputQueueIsBoundedAndDrainedInOrderBeforeReading) {
+    std::optional<Bytes> received;
+    std::atomic<bool> update_started{false}, input_queued{false};
+    ScriptedServer server([&](ServerConn& conn) {
+        if (!conn.handshake(8, 8)) return;
+        // Half an update: the session thread is now inside it, reading.
+        Wire head = Wire{}.update(1).rect(0, 0, 8, 8, 0).fill(100, 0);
+        conn.send(head);
+        update_started = true;
+        wait_until([&] { return input_queued.load(); });
+        conn.send(Wire{}.fill(8 * 8 * 4 - 100, 0).u8(2));  // the rest, then a Bell
+        received = conn.recv(10 + 256 * 6);
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(wait_until([&] { return update_started.load(); }));
+    std::this_thread::sleep_for(300ms);  // let the thread pick up the message type
+    int accepted = 0;
+    std::vector<std::string> refusals;
+    for (int i = 0; i < 300; ++i) {
+        auto r = send_vnc_input(*session, {VncInput::Pointer{1, std::uint16_t(i), 7}});
+        if (r) {
+            ++accepted;
+        } else {
+            refusals.push_back(r.error());
+        }
+    }
+    input_queued = true;
+    server.join();
+    EXPECT_EQ(accepted, 256);
+    ASSERT_EQ(refusals.size(), 44u);
+    EXPECT_EQ(refusals[0], "VNC input is busy; wait for the remote desktop to catch up");
+    ASSERT_TRUE(received);
+    Bytes expected = kIncrementalRequest;
+    for (int i = 0; i < 256; ++i) {
+        Wire p = Wire{}.u8(5).u8(1).u16(i).u16(7);
+        expected.insert(expected.end(), p.b.begin(), p.b.end());
+    }
+    EXPECT_EQ(*received, expected);
+}
+
+TEST(VncSession, KeysAreSentAsPressThenRelease) {
+    std::optional<Bytes> received;
+    ScriptedServer server([&](ServerConn& conn) {
+        if (conn.handshake(8, 8)) received = conn.recv(16);
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(wait_until([&] { return vnc_status(*session) == SessionStatus::connected(); }));
+    for (const auto& e : key_press_inputs(0xFF0D)) ASSERT_TRUE(send_vnc_input(*session, e));
+    server.join();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(*received, (Wire{}.u8(4).u8(1).u16(0).u32(0xFF0D).u8(4).u8(0).u16(0).u32(0xFF0D).b));
+}
+
+TEST(VncSession, InputAfterTheEndIsRefusedAndStatusExplains) {
+    auto session = start_vnc_session("127.0.0.1", unused_port(), std::nullopt);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(wait_until([&] {
+        return !send_vnc_input(*session, {VncInput::Key{true, 'a'}}).has_value() &&
+               send_vnc_input(*session, {VncInput::Key{true, 'a'}}).error() ==
+                   "VNC session input channel is closed";
+    }));
+    EXPECT_EQ(vnc_status(*session), SessionStatus::failed("Connection refused"));
+}
+
+TEST(VncSession, DroppingTheHandleEndsTheThreadPromptly) {
+    struct Case {
+        const char* name;
+        bool handshake;  // false: the server never says anything
+    } cases[] = {{"idle connected session", true}, {"silent server during handshake", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> ready{false}, closed{false};
+        std::chrono::steady_clock::time_point dropped;
+        std::chrono::milliseconds took{};
+        ScriptedServer server([&](ServerConn& conn) {
+            if (c.handshake && !conn.handshake(8, 8)) return;
+            ready = true;
+            closed = conn.wait_closed(5s);
+            took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - dropped);
+        });
+        {
+            auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+            ASSERT_TRUE(session);
+            ASSERT_TRUE(wait_until([&] { return ready.load(); }));
+            std::this_thread::sleep_for(50ms);
+            dropped = std::chrono::steady_clock::now();
+        }
+        server.join();
+        EXPECT_TRUE(closed);
+        EXPECT_LT(took.count(), 1000) << "the thread closes its socket soon after the drop";
+    }
+}
+
+TEST(VncSession, HostileStreamsKeepMemoryFlat) {
+    // 0xFFFFFFFF bytes of cut text announced, 200 MiB actually sent, then the server closes:
+    // the text is drained, never held.
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    ScriptedServer server([&](ServerConn& conn) {
+        if (!conn.handshake(8, 8)) return;
+        conn.send(Wire{}.u8(3).fill(3, 0).u32(0xFFFFFFFF));
+        Bytes chunk(1 << 20, 'z');
+        for (int i = 0; i < 200; ++i) {
+            if (!conn.send(chunk)) return;
+        }
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(wait_for_end(*session, 60s), SessionStatus::closed());
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "peak RSS growth in KiB";
+}
+
+TEST(VncInputHelpers, KeysymTable) {
+    struct Case {
+        std::string_view named, text;
+        std::optional<std::uint32_t> keysym;
+    } cases[] = {
+        {"Enter", "\r", 0xFF0D}, {"Enter", "", 0xFF0D},  // also with Ctrl held: no text
+        {"Tab", "\t", 0xFF09},   {"Backspace", "", 0xFF08}, {"Delete", "", 0xFFFF},
+        {"Escape", "", 0xFF1B},  {"ArrowLeft", "", 0xFF51}, {"ArrowUp", "", 0xFF52},
+        {"ArrowRight", "", 0xFF53}, {"ArrowDown", "", 0xFF54}, {"", " ", 0x20},
+        {"", "a", 'a'},          {"", "é", 0xE9},           {"", "€uro", 0x20AC},
+        {"", "😀", 0x1F600},     {"Home", "", std::nullopt}, {"End", "", std::nullopt},
+        {"Shift", "", std::nullopt}, {"", "", std::nullopt}, {"", "\xff", std::nullopt},
+        {"", "\xc3", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keysym_for_key({c.named, c.text}), c.keysym) << c.named << "/" << c.text;
+    }
+    auto pair = key_press_inputs(0xE9);
+    EXPECT_EQ(pair[0], (VncInput{VncInput::Key{true, 0xE9}}));
+    EXPECT_EQ(pair[1], (VncInput{VncInput::Key{false, 0xE9}}));
+}
+
+TEST(VncInputHelpers, PointerMapping) {
+    using Pos = std::optional<std::pair<std::uint16_t, std::uint16_t>>;
+    const std::pair<std::uint16_t, std::uint16_t> fb{800, 600};
+    const SurfaceRect r{100, 50, 500, 350};  // drawn at half size
+    struct Case {
+        const char* name;
+        double px, py;
+        SurfaceRect surface;
+        std::optional<std::pair<std::uint16_t, std::uint16_t>> frame;
+        Pos expected;
+    } cases[] = {
+        {"top left", 100, 50, r, fb, Pos{{0, 0}}},
+        {"middle", 300, 200, r, fb, Pos{{400, 300}}},
+        {"just inside", 499.99, 349.99, r, fb, Pos{{799, 599}}},
+        {"right edge", 500, 200, r, fb, std::nullopt},
+        {"bottom edge", 300, 350, r, fb, std::nullopt},
+        {"left of picture", 99.5, 200, r, fb, std::nullopt},
+        {"no picture", 300, 200, r, std::nullopt, std::nullopt},
+        {"empty picture", 300, 200, r, std::pair<std::uint16_t, std::uint16_t>{0, 600}, std::nullopt},
+        {"empty surface", 100, 50, SurfaceRect{100, 50, 100, 350}, fb, std::nullopt},
+        {"fractional", 100.75, 50.75, SurfaceRect{100, 50, 101, 51}, fb, Pos{{600, 450}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(map_pointer(c.px, c.py, c.surface, c.frame), c.expected) << c.name;
+}
+
+TEST(VncInputHelpers, ButtonMask) {
+    std::uint8_t m = 0;
+    m = update_button_mask(m, PointerButton::Primary, true);
+    EXPECT_EQ(m, 1);
+    m = update_button_mask(m, PointerButton::Secondary, true);
+    EXPECT_EQ(m, 5);
+    m = update_button_mask(m, PointerButton::Other, true);
+    EXPECT_EQ(m, 5);
+    m = update_button_mask(m, PointerButton::Middle, true);
+    EXPECT_EQ(m, 7);
+    m = update_button_mask(m, PointerButton::Primary, false);
+    EXPECT_EQ(m, 6);
+    m = update_button_mask(m, PointerButton::Primary, false);
+    EXPECT_EQ(m, 6);
+}
+
+}  // namespace
+}  // namespace remote::test
