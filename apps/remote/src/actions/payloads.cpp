@@ -27,7 +27,13 @@ struct Json {
     std::uint64_t unsigned_integer = 0;
     std::string text;  // a string's value, or a float's text as written
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    struct Member;
+    std::vector<Member> members;
+};
+
+struct Json::Member {
+    std::string key;
+    Json value;
 };
 
 Json of_kind(Json::Kind kind) {
@@ -70,7 +76,7 @@ public:
     bool binary(nlohmann::json::binary_t&) { return fail("binary values are not JSON"); }
     bool start_object(std::size_t) { return open(Json::Kind::Object); }
     bool key(std::string& name) {
-        stack_.back()->members.emplace_back(std::move(name), Json{});
+        stack_.back()->members.push_back(Json::Member{std::move(name), Json{}});
         return true;
     }
     bool end_object() {
@@ -104,7 +110,7 @@ private:
         if (stack_.empty()) return &root;
         Json* top = stack_.back();
         if (top->kind == Json::Kind::Array) return &top->items.emplace_back();
-        return &top->members.back().second;
+        return &top->members.back().value;
     }
     bool put(Json value) {
         *slot() = std::move(value);
@@ -276,8 +282,8 @@ std::expected<VariantRef, std::string> read_variant(const Json& v, std::string_v
                                    " keys, expected enum " + std::string(enum_name) +
                                    " as a map with a single key");
         }
-        name = v.members[0].first;
-        fields = &v.members[0].second;
+        name = v.members[0].key;
+        fields = &v.members[0].value;
     } else {
         return invalid_type(v, "enum " + std::string(enum_name));
     }

@@ -52,7 +52,7 @@ struct RemoteAction {
 
     Value value;
 
-    RemoteAction() = default;
+    RemoteAction() : value(UpsertConnection{}) {}
     template <class T>
         requires(!std::same_as<std::remove_cvref_t<T>, RemoteAction> &&
                  std::constructible_from<Value, T &&>)

@@ -57,7 +57,7 @@ struct RemoteOperation {
 
     Value value;
 
-    RemoteOperation() = default;
+    RemoteOperation() : value(ShowConnections{}) {}
     template <class T>
         requires(!std::same_as<std::remove_cvref_t<T>, RemoteOperation> &&
                  std::constructible_from<Value, T &&>)

@@ -39,7 +39,13 @@ struct Json {
     double floating = 0;
     std::string text;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    struct Member;
+    std::vector<Member> members;
+};
+
+struct Json::Member {
+    std::string key;
+    Json value;
 };
 
 Json of_kind(Json::Kind kind) {
@@ -83,7 +89,7 @@ public:
     bool binary(nlohmann::json::binary_t&) { return fail("binary values are not JSON"); }
     bool start_object(std::size_t) { return open(Json::Kind::Object); }
     bool key(std::string& name) {
-        stack_.back()->members.emplace_back(std::move(name), Json{});
+        stack_.back()->members.push_back(Json::Member{std::move(name), Json{}});
         return true;
     }
     bool end_object() {
@@ -117,7 +123,7 @@ private:
         if (stack_.empty()) return &root;
         Json* top = stack_.back();
         if (top->kind == Json::Kind::Array) return &top->items.emplace_back();
-        return &top->members.back().second;
+        return &top->members.back().value;
     }
     bool put(Json value) {
         *slot() = std::move(value);
