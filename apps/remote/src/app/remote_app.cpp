@@ -70,6 +70,12 @@ bool RemoteApp::drawer_target_open() const {
 
 bool RemoteApp::drawer_is_open() const { return drawer_target_open(); }
 
+double RemoteApp::content_left() const {
+    if (fullscreen && std::holds_alternative<view::Session>(view)) return content_rect.x0;
+    if (narrow) return content_rect.x0 + kRailWidth;
+    return content_rect.x0 + kRailWidth * drawer.flap.reveal();
+}
+
 void RemoteApp::layout(vorn_ui::Rect content) {
     content_rect = content;
     narrow = content.width() < kNarrowWidth;

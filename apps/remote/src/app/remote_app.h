@@ -59,6 +59,9 @@ public:
     [[nodiscard]] bool drawer_target_open() const;
     // The drawer as the user sees it now: open or opening.
     [[nodiscard]] bool drawer_is_open() const;
+    // Where a screen's content starts: beside the menu button when narrow, sliding with the rail
+    // when wide, at the window's edge in a fullscreen session.
+    [[nodiscard]] double content_left() const;
 
     // Saved connections and selection.
     std::vector<ConnectionProfile> profiles;

@@ -87,6 +87,14 @@ std::vector<std::string> visible_messages(const ConnectionForm& form, const Form
     return messages;
 }
 
+std::string kind_chooser_id(ConnectionKind kind) {
+    return "remote.kind:" + std::string(kind_short_name(kind));
+}
+
+std::string auth_chooser_id(AuthMethod auth) {
+    return "remote.auth:" + std::string(auth_key(auth));
+}
+
 ConnectionForm new_form() {
     ConnectionForm form;
     form.port = "22";

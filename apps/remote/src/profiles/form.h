@@ -43,6 +43,10 @@ void change_form_auth(ConnectionForm& form, AuthMethod auth);
 // The profile a (validated) form describes, with a fresh record's last-used, presence, favourite.
 [[nodiscard]] ConnectionProfile profile_from_form(const ConnectionForm& form, const Uuid& id);
 
+// Element ids of the form's choosers: "remote.kind:{short name}" and "remote.auth:{key}".
+[[nodiscard]] std::string kind_chooser_id(ConnectionKind kind);
+[[nodiscard]] std::string auth_chooser_id(AuthMethod auth);
+
 // Which form field Save moves the focus to when validation fails.
 enum class SaveFocus : std::uint8_t { Name, Host, Port };
 

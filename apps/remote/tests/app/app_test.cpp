@@ -176,6 +176,35 @@ TEST(Layout, DrawerAnimatesUnlessReducedMotion) {
     EXPECT_EQ(app->drawer.flap.position(), 0.0);
 }
 
+TEST(Layout, ContentLeft) {
+    struct Case {
+        const char* what;
+        double width;
+        bool toggle;
+        bool fullscreen_session;
+        double left;
+    };
+    const Case cases[] = {
+        {"wide, drawer open", 1280, false, false, 110},
+        {"wide, drawer closed", 1280, true, false, 46},
+        {"narrow, drawer closed", 600, false, false, 110},
+        {"narrow, drawer open", 600, true, false, 110},
+        {"fullscreen session", 1280, false, true, 46},
+    };
+    for (const Case& c : cases) {
+        auto app = make_plain_app();
+        app->set_reduced_motion(true);
+        app->layout({46, 0, 46 + c.width, 800});
+        if (c.toggle) app->toggle_nav();
+        app->set_reduced_motion(true);
+        if (c.fullscreen_session) {
+            app->view = view::Session{Uuid::random()};
+            app->fullscreen = true;
+        }
+        EXPECT_DOUBLE_EQ(app->content_left(), c.left) << c.what;
+    }
+}
+
 TEST(Redraw, DamageOnlyWhileRedrawNeeded) {
     auto app = make_plain_app();
     app->layout({0, 0, 800, 600});

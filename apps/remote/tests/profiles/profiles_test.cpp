@@ -75,6 +75,15 @@ TEST(ProfileTexts, EveryAuthAndPresenceForm) {
     EXPECT_EQ(presence_from_text("Online"), std::nullopt);
 }
 
+TEST(ProfileTexts, ChooserElementIds) {
+    std::vector<std::string> kinds, auths;
+    for (ConnectionKind k : kChooserKinds) kinds.push_back(kind_chooser_id(k));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"remote.kind:SSH", "remote.kind:VNC", "remote.kind:Vorn"}));
+    for (AuthMethod a : kAllAuthMethods) auths.push_back(auth_chooser_id(a));
+    EXPECT_EQ(auths, (std::vector<std::string>{"remote.auth:password", "remote.auth:public-key",
+                                               "remote.auth:device-identity"}));
+}
+
 TEST(UnicodeText, TrimsUnicodeWhiteSpaceOnly) {
     const std::pair<std::string, std::string> cases[] = {
         {"  host \t\n", "host"},
