@@ -213,6 +213,11 @@ Reader bool_into(bool& out) {
 
 Reader port_into(std::uint16_t& out) {
     return [&out](const Json& v) -> Result {
+        // The parser reports "-0" as a signed integer; it is still the number 0.
+        if (v.kind == Json::Kind::Integer && v.integer == 0) {
+            out = 0;
+            return {};
+        }
         if (v.kind == Json::Kind::Integer) return invalid_value(v, "u16");
         if (v.kind != Json::Kind::Unsigned) return invalid_type(v, "u16");
         if (v.unsigned_integer > 65535) return invalid_value(v, "u16");

@@ -194,6 +194,8 @@ std::expected<std::uint16_t, std::string> as_port(const Json& v) {
         return static_cast<std::uint16_t>(v.unsigned_integer);
     }
     if (v.kind == Json::Kind::Integer) {
+        // The parser reports "-0" as a signed integer; it is still the number 0.
+        if (v.integer == 0) return std::uint16_t{0};
         return std::unexpected("invalid value: " + describe(v) + ", expected u16");
     }
     return std::unexpected(invalid_type(v, "u16"));

@@ -78,6 +78,8 @@ TEST(DecodeActionTest, FollowsTheWireRules) {
          std::nullopt, "invalid value: integer `65536`, expected u16"},
         {upsert_json(R"(,"group":"")").replace(upsert_json("").find(":22,"), 4, ":0,"), port_zero,
          ""},
+        {upsert_json(R"(,"group":"")").replace(upsert_json("").find(":22,"), 4, ":-0,"), port_zero,
+         ""},
         {upsert_json(R"(,"group":"")").replace(upsert_json("").find(":22,"), 4, ":-1,"),
          std::nullopt, ""},
         {upsert_json(R"(,"group":"")").replace(upsert_json("").find(":22,"), 4, ":22.5,"),
