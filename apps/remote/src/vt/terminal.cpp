@@ -19,15 +19,17 @@ public:
     }
 
     void print_ascii(std::span<const std::uint8_t> run) override {
-        const Cell pen{s_.pen_color, U' ', s_.pen_bold};
+        const std::optional<std::uint8_t> color = s_.pen_color;
+        const bool bold = s_.pen_bold;
         while (!run.empty()) {
             wrap_if_pending();
             std::vector<Cell>& row = s_.grid[s_.cursor_row];
             const std::size_t n = std::min(run.size(), s_.cols - s_.cursor_col);
             Cell* out = row.data() + s_.cursor_col;
             for (std::size_t i = 0; i < n; ++i) {
-                out[i] = pen;
+                out[i].color = color;
                 out[i].ch = run[i];
+                out[i].bold = bold;
             }
             s_.cursor_col += n;
             run = run.subspan(n);
