@@ -91,6 +91,21 @@ TEST(RemoteAppState, InitialValues) {
     EXPECT_EQ(host_placeholder(ConnectionKind::Vorn), "certified Vorn endpoint id");
 }
 
+TEST(RemoteAppState, OwnedHandleDeletesOnceWhenDropped) {
+    static int alive = 0;
+    struct Probe {
+        Probe() { ++alive; }
+        ~Probe() { --alive; }
+    };
+    {
+        OwnedHandle<Probe> handle = own_handle(std::make_unique<Probe>());
+        EXPECT_EQ(alive, 1);
+        OwnedHandle<Probe> moved = std::move(handle);
+        EXPECT_EQ(alive, 1);
+    }
+    EXPECT_EQ(alive, 0);
+}
+
 TEST(RemoteAppState, InitialSelectionIsFirstSortedRow) {
     ConnectionProfile b, a, fav;
     b.id = Uuid::random(), b.name = "b";
