@@ -122,8 +122,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The connection ends after an hour in which nothing was sent or received.
-constexpr auto kInactivityLimit = std::chrono::seconds(3600);
 constexpr std::uint64_t kRekeyBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kRekeySeconds = 3600;
 // While connecting, libssh may wait for things it does not tell us about; look again this often.
@@ -378,14 +376,14 @@ class Worker {
                 break;
             }
             const auto idle = Clock::now() - last_activity_;
-            if (idle >= kInactivityLimit) break;
+            if (idle >= params_.inactivity_limit) break;
             if (output_has_room() && channel_buffered() > 0) continue;
 
             short events = 0;
             if (output_has_room() || pending_input_) events |= POLLIN;
             if (ssh_get_poll_flags(session_) & SSH_WRITE_PENDING) events |= POLLOUT;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(kInactivityLimit - idle);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                params_.inactivity_limit - idle);
             const short ready = wait(events, static_cast<int>(left.count()) + 1);
             if (ready & POLLOUT) ssh_blocking_flush(session_, 0);
             if (ready) last_activity_ = Clock::now();

@@ -4,6 +4,7 @@
 // Threads: every function here runs on the UI thread and never blocks. The worker shares with it
 // only the status, the queues and the host-key observation, each touched under a short lock.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -33,6 +34,8 @@ struct SshStartParams {
     std::string login;
     SshCredentials credentials;
     std::filesystem::path store_path;  // the host-key store, already resolved
+    // The session closes after this long without any byte sent or received.
+    std::chrono::milliseconds inactivity_limit = std::chrono::hours(1);
 };
 
 namespace detail {

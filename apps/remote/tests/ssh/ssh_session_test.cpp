@@ -499,6 +499,26 @@ TEST_F(SshPeer, ShellRoundTripThenExitCloses) {
     EXPECT_EQ(send_ssh_input(*s, bytes_of("x")).error(), "SSH session input channel is closed");
 }
 
+TEST_F(SshPeer, SilenceClosesTheSession) {
+    pin_server();
+    SshStartParams params{"127.0.0.1", port(), sshd_->user(),
+                          SshPasswordCredentials{sshd_->password()}, store_};
+    params.inactivity_limit = 700ms;
+    auto session = start_ssh_session(std::move(params));
+    ASSERT_TRUE(session.has_value());
+    SshSession& s = **session;
+    ASSERT_EQ(settle(s), SessionStatus::connected());
+    // Typing keeps it open past the limit...
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(send_ssh_input(s, bytes_of(":\n")));
+        std::this_thread::sleep_for(200ms);
+        pump_ssh_output(s);
+    }
+    EXPECT_EQ(ssh_status(s), SessionStatus::connected());
+    // ...and silence closes it.
+    EXPECT_TRUE(wait_until([&] { return ssh_status(s) == SessionStatus::closed(); }, 5s));
+}
+
 TEST_F(SshPeer, DroppingTheHandleSendsEndOfFileThenDisconnect) {
     auto s = connected_shell();
     // Leave a marker in the log so only this session's lines count.
