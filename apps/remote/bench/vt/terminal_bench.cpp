@@ -5,8 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <vterm.h>
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -38,8 +38,10 @@ std::string ascii_corpus() {
 // erasing, as from ls --color, top or a syntax-highlighting pager.
 std::string sgr_corpus() {
     static const char* const sgr[] = {
-        "\x1b[0m", "\x1b[1m", "\x1b[22m", "\x1b[31m", "\x1b[1;32m", "\x1b[94m", "\x1b[39m",
-        "\x1b[38;5;208m", "\x1b[38;2;10;200;30m", "\x1b[0;1;36;44m", "\x1b[m", "\x1b[97;100m",
+        "\x1b[0m",         "\x1b[1m",        "\x1b[22m",
+        "\x1b[31m",        "\x1b[1;32m",     "\x1b[94m",
+        "\x1b[39m",        "\x1b[38;5;208m", "\x1b[38;2;10;200;30m",
+        "\x1b[0;1;36;44m", "\x1b[m",         "\x1b[97;100m",
     };
     std::mt19937 rng(2);
     std::string out;
@@ -52,10 +54,18 @@ std::string sgr_corpus() {
                 out += "\x1b[" + std::to_string(row) + ";" + std::to_string(col) + "H";
                 break;
             }
-            case 1: out += "\x1b[K"; break;
-            case 2: out += "\x1b[" + std::to_string(1 + rng() % 8) + "C"; break;
-            case 3: out += "\r\n"; break;
-            default: out += sgr[rng() % std::size(sgr)]; break;
+            case 1:
+                out += "\x1b[K";
+                break;
+            case 2:
+                out += "\x1b[" + std::to_string(1 + rng() % 8) + "C";
+                break;
+            case 3:
+                out += "\r\n";
+                break;
+            default:
+                out += sgr[rng() % std::size(sgr)];
+                break;
         }
         const std::size_t len = 2 + rng() % 10;
         for (std::size_t i = 0; i < len; ++i) out += static_cast<char>('a' + rng() % 26);
@@ -66,10 +76,19 @@ std::string sgr_corpus() {
 // Text in accented Latin and CJK scripts.
 std::string utf8_corpus() {
     static const char* const words[] = {
-        "caf\xc3\xa9",           "na\xc3\xafve",         "\xc3\x86r\xc3\xb8sk\xc3\xb8" "bing",
-        "Stra\xc3\x9f" "e",       "\xc5\x81\xc3\xb3" "d\xc5\xba", "se\xc3\xb1or",
-        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97\xe7\xac\xa6",
-        "\xe3\x83\x86\xe3\x82\xad\xe3\x82\xb9\xe3\x83\x88", "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4",
+        "caf\xc3\xa9",
+        "na\xc3\xafve",
+        "\xc3\x86r\xc3\xb8sk\xc3\xb8"
+        "bing",
+        "Stra\xc3\x9f"
+        "e",
+        "\xc5\x81\xc3\xb3"
+        "d\xc5\xba",
+        "se\xc3\xb1or",
+        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
+        "\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97\xe7\xac\xa6",
+        "\xe3\x83\x86\xe3\x82\xad\xe3\x82\xb9\xe3\x83\x88",
+        "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4",
     };
     std::mt19937 rng(3);
     std::string out;
@@ -135,7 +154,7 @@ BENCHMARK(BM_Libvterm)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime
 
 // The console report plus, at the end, one line per corpus comparing the two.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -156,7 +175,7 @@ public:
         }
     }
 
-private:
+  private:
     std::map<std::string, double> ours_;
     std::map<std::string, double> theirs_;
 };

@@ -8,7 +8,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 std::optional<Bytes> text_or_nothing(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -18,6 +20,7 @@ std::optional<Bytes> text_or_nothing(const std::string& text) {
 // Modifiers never change these bytes; keys without an entry send whatever text they produce.
 std::optional<Bytes> encode_named(vorn_ui::NamedKey key, const std::string& text) {
     using vorn_ui::NamedKey;
+    // clang-format off
     switch (key) {
         case NamedKey::Enter: return Bytes{0x0D};  // CR alone; the pty turns it into a newline
         case NamedKey::Tab: return Bytes{0x09};
@@ -33,6 +36,7 @@ std::optional<Bytes> encode_named(vorn_ui::NamedKey key, const std::string& text
         case NamedKey::Escape: return Bytes{0x1B};
         default: return text_or_nothing(text);
     }
+    // clang-format on
 }
 
 // Control with a letter is the letter's control byte (Control+A is 0x01), whether or not Shift

@@ -13,13 +13,19 @@ constexpr std::uint8_t kBel = 0x07;
 constexpr std::uint8_t kDel = 0x7F;
 constexpr char32_t kReplacement = 0xFFFD;
 
-constexpr bool in(std::uint8_t b, std::uint8_t lo, std::uint8_t hi) { return b >= lo && b <= hi; }
+constexpr bool in(std::uint8_t b, std::uint8_t lo, std::uint8_t hi) {
+    return b >= lo && b <= hi;
+}
 
 // C0 controls that are executed (or ignored) in place; CAN, SUB and ESC are handled by the
 // transitions that apply in every state.
-constexpr bool is_c0(std::uint8_t b) { return b <= 0x17 || b == 0x19 || in(b, 0x1C, 0x1F); }
+constexpr bool is_c0(std::uint8_t b) {
+    return b <= 0x17 || b == 0x19 || in(b, 0x1C, 0x1F);
+}
 
-constexpr bool is_printable_ascii(std::uint8_t b) { return in(b, 0x20, 0x7E); }
+constexpr bool is_printable_ascii(std::uint8_t b) {
+    return in(b, 0x20, 0x7E);
+}
 
 }  // namespace
 
@@ -56,6 +62,7 @@ void Parser::step(std::uint8_t b, ParserActions& a) {
         return;
     }
     if (anywhere(b, a)) return;
+    // clang-format off
     switch (state_) {
         case State::Ground: break;
         case State::Escape: escape(b, a); break;
@@ -72,6 +79,7 @@ void Parser::step(std::uint8_t b, ParserActions& a) {
         case State::OscString: osc_string(b, a); break;
         case State::SosPmApcString: sos_pm_apc_string(b, a); break;
     }
+    // clang-format on
 }
 
 // Transitions taken from every state but ground (which decodes UTF-8 first and handles these
@@ -98,6 +106,7 @@ bool Parser::anywhere(std::uint8_t b, ParserActions& a) {
 
 // A C1 control, from a raw byte inside a sequence or decoded from UTF-8 in ground.
 void Parser::c1(std::uint8_t c, ParserActions& a) {
+    // clang-format off
     switch (c) {
         case 0x90: transition(State::DcsEntry, a); break;
         case 0x9B: transition(State::CsiEntry, a); break;
@@ -111,6 +120,7 @@ void Parser::c1(std::uint8_t c, ParserActions& a) {
             a.execute(c);
             break;
     }
+    // clang-format on
 }
 
 void Parser::transition(State next, ParserActions& a) {
@@ -122,6 +132,7 @@ void Parser::transition(State next, ParserActions& a) {
     }
     state_ = next;
     // entry action of the state entered
+    // clang-format off
     switch (next) {
         case State::Escape:
         case State::CsiEntry:
@@ -133,6 +144,7 @@ void Parser::transition(State next, ParserActions& a) {
         case State::DcsPassthrough: a.hook(seq_); break;
         default: break;
     }
+    // clang-format on
 }
 
 // ---- ground -------------------------------------------------------------------------------

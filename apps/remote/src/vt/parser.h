@@ -37,7 +37,7 @@ struct ControlSequence {
 // What the parser emits. The executor behind a terminal implements these; the parser never
 // looks at what they do.
 class ParserActions {
-public:
+  public:
     // One character: a Unicode scalar value, U+FFFD for invalid UTF-8.
     virtual void print(char32_t ch) = 0;
     // A run of printable ASCII (0x20-0x7E); the same as print for each byte, in one call.
@@ -52,18 +52,19 @@ public:
     virtual void put(std::uint8_t byte) = 0;
     virtual void unhook() = 0;
 
-protected:
+  protected:
     ~ParserActions() = default;
 };
 
 class Parser {
-public:
+  public:
     static constexpr std::size_t kOscCapacity = 1024;
 
     // Runs the state machine over one chunk. All state (a half-read sequence, a UTF-8 character
     // cut by the chunk's end) carries over to the next call; no allocation happens here.
     void feed(std::span<const std::uint8_t> bytes, ParserActions& actions);
 
+  private:
     enum class State : std::uint8_t {
         Ground,
         Escape,
@@ -80,9 +81,7 @@ public:
         OscString,
         SosPmApcString,
     };
-    [[nodiscard]] State state() const { return state_; }
 
-private:
     void step(std::uint8_t b, ParserActions& a);
     bool anywhere(std::uint8_t b, ParserActions& a);
     void c1(std::uint8_t c, ParserActions& a);
@@ -115,8 +114,8 @@ private:
 
     State state_ = State::Ground;
     ControlSequence seq_;
-    bool in_param_ = false;        // digits go to the last opened parameter
-    bool param_kept_ = false;      // that parameter fitted into `params`
+    bool in_param_ = false;    // digits go to the last opened parameter
+    bool param_kept_ = false;  // that parameter fitted into `params`
     bool separator_pending_ = false;
     bool next_is_sub_ = false;
 

@@ -10,7 +10,7 @@ namespace {
 // anything; the rest of what a shell may send (titles, private modes, device queries,
 // DCS strings) is dropped here, and nothing is ever answered.
 class ScreenExecutor final : public ParserActions {
-public:
+  public:
     explicit ScreenExecutor(Screen& s) : s_(s) {}
 
     void print(char32_t ch) override {
@@ -37,6 +37,7 @@ public:
     }
 
     void execute(std::uint8_t control) override {
+        // clang-format off
         switch (control) {
             case 0x08: BS(); break;
             case 0x09: HT(); break;
@@ -46,11 +47,13 @@ public:
             case 0x0D: CR(); break;
             default: break;  // NUL, BEL, SO, SI, the C1 controls ...
         }
+        // clang-format on
     }
 
     // Chosen by the final byte alone: private markers and intermediates are not looked at, so
     // ESC [ ? 2 J clears like ESC [ 2 J.
     void csi_dispatch(const ControlSequence& seq) override {
+        // clang-format off
         switch (seq.final) {
             case 'A': CUU(count(seq)); break;
             case 'B': CUD(count(seq)); break;
@@ -64,6 +67,7 @@ public:
             case 'm': SGR(seq); break;
             default: break;
         }
+        // clang-format on
     }
 
     void esc_dispatch(const ControlSequence&) override {}
@@ -72,7 +76,7 @@ public:
     void put(std::uint8_t) override {}
     void unhook() override {}
 
-private:
+  private:
     // A missing or 0 count means 1.
     static std::size_t count(const ControlSequence& seq) {
         return std::max<std::size_t>(seq.param(0), 1);

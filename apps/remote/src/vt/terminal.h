@@ -25,19 +25,19 @@ struct Cell {
 inline constexpr Cell kBlankCell{};
 
 struct Screen {
-    std::optional<std::uint8_t> pen_color;   // given to newly printed cells
-    std::vector<std::vector<Cell>> grid;     // exactly `rows` rows of exactly `cols` cells, top first
+    std::optional<std::uint8_t> pen_color;  // given to newly printed cells
+    std::vector<std::vector<Cell>> grid;  // exactly `rows` rows of exactly `cols` cells, top first
     std::size_t cols = 1;
     std::size_t rows = 1;
-    std::size_t cursor_col = 0;              // 0 ... cols; cols means the next print wraps first
-    std::size_t cursor_row = 0;              // 0 ... rows - 1
+    std::size_t cursor_col = 0;  // 0 ... cols; cols means the next print wraps first
+    std::size_t cursor_row = 0;  // 0 ... rows - 1
     bool pen_bold = false;
 
     friend bool operator==(const Screen&, const Screen&) = default;
 };
 
 class Terminal {
-public:
+  public:
     // Sizes below 1 become 1. The grid starts blank, cursor at the top left, default pen.
     Terminal(std::uint16_t cols, std::uint16_t rows);
 
@@ -47,7 +47,7 @@ public:
 
     [[nodiscard]] const Screen& screen() const { return screen_; }
 
-private:
+  private:
     Parser parser_;
     Screen screen_;
 };

@@ -32,12 +32,15 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-vorn_ui::Color cell_color(const vorn_ui::TerminalPalette& palette, std::optional<std::uint8_t> index) {
+vorn_ui::Color cell_color(const vorn_ui::TerminalPalette& palette,
+                          std::optional<std::uint8_t> index) {
     if (!index) return palette.foreground;
     return palette.colors[std::min<std::size_t>(*index, palette.colors.size() - 1)];
 }
 
-bool same_pen(const Cell& a, const Cell& b) { return a.color == b.color && a.bold == b.bold; }
+bool same_pen(const Cell& a, const Cell& b) {
+    return a.color == b.color && a.bold == b.bold;
+}
 
 }  // namespace
 
@@ -62,7 +65,8 @@ void draw_terminal(vorn_ui::Scene& scene, const vorn_ui::TextRenderer& text,
             for (std::size_t i = start; i < end; ++i) append_utf8(run_text, row[i].ch);
             const double x = left + kTerminalCellWidth * static_cast<double>(start);
             text.draw_text_weighted(scene, run_text, {x, y}, cell_color(palette, row[start].color),
-                                    kTerminalFontSize, row[start].bold ? kBoldWeight : kNormalWeight);
+                                    kTerminalFontSize,
+                                    row[start].bold ? kBoldWeight : kNormalWeight);
             start = end;
         }
     }

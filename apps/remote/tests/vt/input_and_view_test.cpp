@@ -17,7 +17,9 @@ using vorn_ui::Modifiers;
 using vorn_ui::NamedKey;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 KeyEvent named(NamedKey key, std::string text = "", Modifiers mods = {}) {
     KeyEvent e;
@@ -57,7 +59,8 @@ TEST(KeyEncoding, PressesBecomeTerminalBytes) {
         {"ArrowLeft", named(NamedKey::ArrowLeft), bytes("\x1b[D")},
         {"Home", named(NamedKey::Home), bytes("\x1b[H")},
         {"End", named(NamedKey::End), bytes("\x1b[F")},
-        {"modifiers leave named keys alone", named(NamedKey::ArrowUp, "", kControlShift), bytes("\x1b[A")},
+        {"modifiers leave named keys alone", named(NamedKey::ArrowUp, "", kControlShift),
+         bytes("\x1b[A")},
         {"PageUp without text sends nothing", named(NamedKey::PageUp), std::nullopt},
         {"F5 with text sends the text", named(NamedKey::F5, "x"), bytes("x")},
         {"Control+C", character("c", "\x03", kControl), Bytes{0x03}},
@@ -65,7 +68,8 @@ TEST(KeyEncoding, PressesBecomeTerminalBytes) {
         {"Control+A", character("a", "", kControl), Bytes{0x01}},
         {"Control+Z", character("z", "", kControl), Bytes{0x1A}},
         {"Control+1 sends the digit", character("1", "1", kControl), bytes("1")},
-        {"Control with a non-letter and no text sends the key", character("/", "", kControl), bytes("/")},
+        {"Control with a non-letter and no text sends the key", character("/", "", kControl),
+         bytes("/")},
         {"Control with an empty key sends nothing", character("", "x", kControl), std::nullopt},
         {"Control with an accented key sends its text", character("\xc3\xa9", "\xc3\xa9", kControl),
          bytes("\xc3\xa9")},
@@ -164,7 +168,8 @@ TEST(TerminalDrawing, CursorPastTheLastColumnIsDrawnInsideTheClip) {
     draw_terminal(scene, vorn_ui::TextRenderer::mono(), {0, 0, 800, 600}, t);
     // the cursor block is the last item before the clip ends
     ASSERT_GE(scene.items.size(), 3U);
-    const auto* fill = std::get_if<vorn_ui::RecordingScene::Fill>(&scene.items[scene.items.size() - 2]);
+    const auto* fill =
+        std::get_if<vorn_ui::RecordingScene::Fill>(&scene.items[scene.items.size() - 2]);
     ASSERT_NE(fill, nullptr);
     const auto rect = std::get<vorn_ui::Rect>(fill->shape);
     EXPECT_NEAR(rect.x0, 16 + 80 * 8.4, kEps);

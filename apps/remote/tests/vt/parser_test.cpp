@@ -23,7 +23,7 @@ std::string hex(unsigned v) {
 // Writes every action as text. Printed characters are merged into one "..." entry whatever
 // calls delivered them, so logs compare equal across chunkings; non-ASCII shows as {hex}.
 class Recorder final : public ParserActions {
-public:
+  public:
     std::string log;
 
     void print(char32_t ch) override {
@@ -54,7 +54,7 @@ public:
         return log;
     }
 
-private:
+  private:
     static std::string describe(const ControlSequence& s) {
         std::string out(s.intermediates.begin(), s.intermediates.begin() + s.intermediate_count);
         out += "|";
@@ -102,7 +102,10 @@ struct Case {
 TEST(Parser, ActionsFromTheStateTable) {
     const std::vector<Case> cases = {
         {"text and C0 controls", "ab\r\ncd\a", "\"ab\" EXEC0d EXEC0a \"cd\" EXEC07"},
-        {"DEL is padding", "a\x7f" "b", "\"ab\""},
+        {"DEL is padding",
+         "a\x7f"
+         "b",
+         "\"ab\""},
         {"CSI without parameters", "\x1b[m", "CSI||m"},
         {"CSI parameters", "\x1b[12;34H", "CSI|12;34|H"},
         {"empty parameters read 0", "\x1b[;5H\x1b[1;m", "CSI|0;5|H CSI|1;0|m"},
@@ -113,28 +116,48 @@ TEST(Parser, ActionsFromTheStateTable) {
         {"marker after a parameter is malformed", "\x1b[1?2Jx", "\"x\""},
         {"20-digit parameter saturates", "\x1b[99999999999999999999A", "CSI|65535|A"},
         {"C0 inside CSI executes in place", "\x1b[1\n2A", "EXEC0a CSI|12|A"},
-        {"CAN cancels a sequence", "\x1b[1\x18" "A", "EXEC18 \"A\""},
-        {"SUB cancels a sequence", "\x1b[1\x1a" "A", "EXEC1a \"A\""},
+        {"CAN cancels a sequence",
+         "\x1b[1\x18"
+         "A",
+         "EXEC18 \"A\""},
+        {"SUB cancels a sequence",
+         "\x1b[1\x1a"
+         "A",
+         "EXEC1a \"A\""},
         {"ESC restarts a sequence", "\x1b[1\x1b[2A", "CSI|2|A"},
-        {"ESC dispatch", "\x1b" "7\x1b(B", "ESC||7 ESC(||B"},
+        {"ESC dispatch",
+         "\x1b"
+         "7\x1b(B",
+         "ESC||7 ESC(||B"},
         {"OSC ended by BEL", "\x1b]0;title\ax", "OSC<0;title> \"x\""},
         {"OSC ended by ST", "\x1b]2;t\x1b\\x", "OSC<2;t> ESC||\\ \"x\""},
         // 0x9C is a continuation byte here (U+015C), not a string terminator
-        {"OSC keeps UTF-8 with C1-valued bytes", "\x1b]0;\xc5\x9c\xc5\x99\a", "OSC<0;\xc5\x9c\xc5\x99>"},
+        {"OSC keeps UTF-8 with C1-valued bytes", "\x1b]0;\xc5\x9c\xc5\x99\a",
+         "OSC<0;\xc5\x9c\xc5\x99>"},
         {"DCS hook put unhook", "\x1bP1$qm\x1b\\", "HOOK$|1|q PUT<m> UNHOOK ESC||\\"},
         {"DCS with bad header is ignored", "\x1bP1?2q data\x1b\\z", "ESC||\\ \"z\""},
         {"APC string is dropped", "\x1b_payload\x1b\\z", "ESC||\\ \"z\""},
-        {"UTF-8 two to four bytes", "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80", "\"{e9}{4e2d}{1f600}\""},
+        {"UTF-8 two to four bytes", "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80",
+         "\"{e9}{4e2d}{1f600}\""},
         {"cut-short UTF-8 then ASCII", "\xc3(", "\"{fffd}(\""},
         {"overlong form", "\xc0\xaf", "\"{fffd}{fffd}\""},
         {"surrogate", "\xed\xa0\x80", "\"{fffd}{fffd}{fffd}\""},
         {"past U+10FFFF", "\xf4\x90\x80\x80", "\"{fffd}{fffd}{fffd}{fffd}\""},
         {"stray continuation and bad lead bytes", "\x80\xff", "\"{fffd}{fffd}\""},
         {"UTF-8 cut by ESC", "\xe2\x82\x1b[A", "\"{fffd}\" CSI||A"},
-        {"C1 CSI written as UTF-8", "\xc2\x9b" "1A", "CSI|1|A"},
+        {"C1 CSI written as UTF-8",
+         "\xc2\x9b"
+         "1A",
+         "CSI|1|A"},
         {"C1 control written as UTF-8 executes", "\xc2\x85", "EXEC85"},
-        {"raw C1 byte in text is invalid UTF-8", "\x9b" "1A", "\"{fffd}1A\""},
-        {"raw C1 inside a sequence", "\x1b[1\x9b" "2A", "CSI|2|A"},
+        {"raw C1 byte in text is invalid UTF-8",
+         "\x9b"
+         "1A",
+         "\"{fffd}1A\""},
+        {"raw C1 inside a sequence",
+         "\x1b[1\x9b"
+         "2A",
+         "CSI|2|A"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parse(c.input), c.expected) << c.name;
@@ -177,9 +200,12 @@ TEST(Parser, OscStringIsCappedAndStillEnds) {
 const std::vector<std::string>& split_corpora() {
     static const std::vector<std::string> corpora = {
         "plain \x1b[1;31mred\x1b[0m and \x1b[?25l\x1b[10;20H\r\n\t|",
-        "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 \xc3( \xed\xa0\x80 \xc2\x9b" "2J",
-        "\x1b]0;t\xc5\x9ctle\a\x1bP1$qm\x1b\\\x1b_apc\x1b\\\x1b[38:2:1:2:3m\x1b" "7\x1b(B\x18\x1a",
-        "\x1b[1\n2A\x1b[1\x1b[2B\x1b[99999999999999999999C\x7f\x80\xff\x1b[1\x9b" "3D",
+        "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 \xc3( \xed\xa0\x80 \xc2\x9b"
+        "2J",
+        "\x1b]0;t\xc5\x9ctle\a\x1bP1$qm\x1b\\\x1b_apc\x1b\\\x1b[38:2:1:2:3m\x1b"
+        "7\x1b(B\x18\x1a",
+        "\x1b[1\n2A\x1b[1\x1b[2B\x1b[99999999999999999999C\x7f\x80\xff\x1b[1\x9b"
+        "3D",
     };
     return corpora;
 }

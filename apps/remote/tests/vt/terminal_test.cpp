@@ -62,11 +62,23 @@ TEST(Terminal, GridAndCursorAfterInput) {
         {"80 characters leave the cursor past the last column", eighty, 80, 0, {{0, eighty}}},
         {"the 81st character wraps to the next row", eighty + "x", 1, 1, {{0, eighty}, {1, "x"}}},
         {"the 81st character on the last row scrolls",
-         "top" + to_bottom + "\r" + eighty + "x", 1, 23, {{22, eighty}, {23, "x"}}},
+         "top" + to_bottom + "\r" + eighty + "x",
+         1,
+         23,
+         {{22, eighty}, {23, "x"}}},
         {"CR LF on the bottom row scrolls the top row away",
-         "top\r\nsecond" + repeat("\n", 22) + "\r\n", 0, 23, {{0, "second"}}},
+         "top\r\nsecond" + repeat("\n", 22) + "\r\n",
+         0,
+         23,
+         {{0, "second"}}},
         {"LF keeps the column", "abc\nd", 4, 1, {{0, "abc"}, {1, "   d"}}},
-        {"VT and FF are line feeds", "a\x0b" "b\x0c" "c", 3, 2, {{0, "a"}, {1, " b"}, {2, "  c"}}},
+        {"VT and FF are line feeds",
+         "a\x0b"
+         "b\x0c"
+         "c",
+         3,
+         2,
+         {{0, "a"}, {1, " b"}, {2, "  c"}}},
         {"BS stops at column 0", "ab\b\b\bc", 1, 0, {{0, "cb"}}},
         {"tab from column 8 lands on 16", "\x1b[9G\t", 16, 0, {}},
         {"tab from column 75 lands on 79", "\x1b[76G\t", 79, 0, {}},
@@ -83,8 +95,15 @@ TEST(Terminal, GridAndCursorAfterInput) {
         {"CHA", "\x1b[12G", 11, 0, {}},
         {"20-digit row clamps", "\x1b[99999999999999999999;1H", 0, 23, {}},
         {"ED 0 blanks only the rest of the cursor line",
-         "abcdef\r\nsecond\x1b[1;3H\x1b[J", 2, 0, {{0, "ab"}, {1, "second"}}},
-        {"ED 1 acts like ED 0", "abcdef\r\nsecond\x1b[1;3H\x1b[1J", 2, 0, {{0, "ab"}, {1, "second"}}},
+         "abcdef\r\nsecond\x1b[1;3H\x1b[J",
+         2,
+         0,
+         {{0, "ab"}, {1, "second"}}},
+        {"ED 1 acts like ED 0",
+         "abcdef\r\nsecond\x1b[1;3H\x1b[1J",
+         2,
+         0,
+         {{0, "ab"}, {1, "second"}}},
         {"ED 2 blanks everything, cursor stays", "abc\r\ndef\x1b[2J", 3, 1, {}},
         {"ED 3 blanks everything", "abc\r\ndef\x1b[3J", 3, 1, {}},
         {"private ED 2 clears too", "abc\r\ndef\x1b[?2J", 3, 1, {}},
@@ -92,13 +111,27 @@ TEST(Terminal, GridAndCursorAfterInput) {
         {"EL 1 acts like EL 0", "abcdef\x1b[1;3H\x1b[1K", 2, 0, {{0, "ab"}}},
         {"EL 2 blanks the whole row", "abcdef\x1b[1;3H\x1b[2K", 2, 0, {}},
         {"EL at the pending wrap blanks nothing", eighty + "\x1b[K", 80, 0, {{0, eighty}}},
-        {"unhandled finals do nothing", "abc\x1b[2L\x1b[P\x1b[3S\x1b[X\x1b[5d\x1b[r\x1b[s\x1b[u", 3, 0, {{0, "abc"}}},
+        {"unhandled finals do nothing",
+         "abc\x1b[2L\x1b[P\x1b[3S\x1b[X\x1b[5d\x1b[r\x1b[s\x1b[u",
+         3,
+         0,
+         {{0, "abc"}}},
         {"OSC title, ESC 7, alternate screen and BEL are inert",
-         "ab\x1b]0;title\a\x1b" "7\x1b[?1049h\a", 2, 0, {{0, "ab"}}},
+         "ab\x1b]0;title\a\x1b"
+         "7\x1b[?1049h\a",
+         2,
+         0,
+         {{0, "ab"}}},
         {"device and title queries are inert",
-         "ab\x1b[6n\x1b[c\x1b[>c\x1b[21t\x1bP$qm\x1b\\\x1b]52;c;?\a", 2, 0, {{0, "ab"}}},
+         "ab\x1b[6n\x1b[c\x1b[>c\x1b[21t\x1bP$qm\x1b\\\x1b]52;c;?\a",
+         2,
+         0,
+         {{0, "ab"}}},
         {"UTF-8 and replacement characters take one cell each",
-         "\xc3\xa9\xe4\xb8\xad\xff", 3, 0, {{0, "{233}{20013}{65533}"}}},
+         "\xc3\xa9\xe4\xb8\xad\xff",
+         3,
+         0,
+         {{0, "{233}{20013}{65533}"}}},
     };
     for (const Case& c : cases) {
         Terminal t(80, 24);
@@ -133,10 +166,10 @@ TEST(Terminal, SgrSetsThePenOfPrintedCells) {
         {"\x1b[91m", {9, false}},
         {"\x1b[30m", {0, false}},
         {"\x1b[97m", {15, false}},
-        {"\x1b[31;44;101m", {1, false}},      // backgrounds ignored
-        {"\x1b[38;5;33m", {3, false}},        // 38 and 5 ignored, 33 is yellow
+        {"\x1b[31;44;101m", {1, false}},                // backgrounds ignored
+        {"\x1b[38;5;33m", {3, false}},                  // 38 and 5 ignored, 33 is yellow
         {"\x1b[31;38;2;0;1;2m", {std::nullopt, true}},  // the 0 resets, then 1 sets bold
-        {"\x1b[38:5:200;32m", {2, false}},    // sub-parameters ignored
+        {"\x1b[38:5:200;32m", {2, false}},              // sub-parameters ignored
         {"\x1b[1:31m", {std::nullopt, true}},
         {"\x1b[31m\x1b[?0m", {std::nullopt, false}},  // private marker not looked at
     };
@@ -182,7 +215,9 @@ TEST(Terminal, SizesBelowOneBecomeOne) {
 
 TEST(Terminal, UnevenSizeKeepsItsShape) {
     Terminal t(3, 2);
-    t.feed(bytes_of("abcdefg\x1b[9;9H\x1b[2J" "xyz\r\n\r\n\t\t"));
+    t.feed(
+        bytes_of("abcdefg\x1b[9;9H\x1b[2J"
+                 "xyz\r\n\r\n\t\t"));
     expect_shape(t.screen());
     EXPECT_EQ(t.screen().cursor_col, 2U);
     EXPECT_EQ(t.screen().cursor_row, 1U);
@@ -215,8 +250,10 @@ TEST(Terminal, HostileStreamsStayBounded) {
 // chunking.
 TEST(Terminal, ChunkBoundariesDoNotChangeTheScreen) {
     const std::vector<std::string> corpora = {
-        "\x1b[1;31mred\x1b[0m plain \x1b[10;70H" + repeat("wrap", 5) + "\r\n\x1b[2Kend\x1b[3D\x1b[K",
-        "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\xc3(\xed\xa0\x80x\xc2\x9b" "5G|\t|\b\x1b[J",
+        "\x1b[1;31mred\x1b[0m plain \x1b[10;70H" + repeat("wrap", 5) +
+            "\r\n\x1b[2Kend\x1b[3D\x1b[K",
+        "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\xc3(\xed\xa0\x80x\xc2\x9b"
+        "5G|\t|\b\x1b[J",
         "\x1b]0;ti\xc5\x9ctle\ax\x1bP1$qm\x1b\\y\x1b[38:2:1:2:3m\x1b[92mz" + repeat("\n", 30) + "q",
     };
     for (const std::string& input : corpora) {
