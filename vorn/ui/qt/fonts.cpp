@@ -7,7 +7,8 @@
 
 #include <QFontMetricsF>
 #include <QCoreApplication>
-#include <QImage>
+#include <QGuiApplication>
+#include <QScreen>
 
 namespace vorn_ui::qt {
 namespace {
@@ -36,15 +37,13 @@ QFont base_font(FontFace face, double size_pt, int weight, int dpi) {
     return font;
 }
 
-// A 72-dpi device for measuring: points and pixels coincide on it.
-const QPaintDevice& measuring_device() {
-    static const QImage device = [] {
-        QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
-        image.setDotsPerMeterX(2835);
-        image.setDotsPerMeterY(2835);
-        return image;
-    }();
-    return device;
+// Qt resolves fonts against the screen's resolution unless told otherwise,
+// and a font carried over to a device of another resolution loses its letter
+// spacing, so measuring happens at that resolution too.
+int default_dpi() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    int dpi = screen ? int(std::lround(screen->logicalDotsPerInchY())) : 96;
+    return dpi > 0 ? dpi : 96;
 }
 
 struct Entry {
@@ -74,23 +73,30 @@ const Entry& measured(FontFace face, double size_pt, int weight) {
         // Sizes come from layout code and may vary continuously; keep the
         // cache bounded.
         if (cache.size() > 256) cache.clear();
-        const QPaintDevice& device = measuring_device();
-        QFont font = font_for(face, size_pt, weight, device);
-        it = cache.emplace(key, Entry{font, QFontMetricsF(font, &device)}).first;
+        QFont font = font_for(face, size_pt, weight, default_dpi());
+        it = cache.emplace(key, Entry{font, QFontMetricsF(font)}).first;
     }
     return it->second;
 }
 
 }  // namespace
 
-QFont font_for(FontFace face, double size_pt, int weight, const QPaintDevice& device) {
-    QFont font = base_font(face, size_pt, weight, device.logicalDpiY());
+QFont font_for(FontFace face, double size_pt, int weight, int dpi) {
+    QFont font = base_font(face, size_pt, weight, dpi);
     if (face == FontFace::Mono) {
         // Terminal grids are laid out at 0.6 em a cell; the face's own advance
-        // is a hair wider, so close the gap with letter spacing.
-        QFontMetricsF natural(font, &device);
-        double delta = 0.6 * size_pt - natural.horizontalAdvance(QLatin1Char('M'));
-        font.setLetterSpacing(QFont::AbsoluteSpacing, delta);
+        // is a hair wider, so close the gap with letter spacing. Qt keeps
+        // advances in 1/64 units, so correct until the nearest is reached.
+        QFont probe = base_font(face, size_pt, weight, default_dpi());
+        const double target = 0.6 * size_pt;
+        double spacing = 0;
+        for (int round = 0; round < 3; ++round) {
+            double measured = QFontMetricsF(probe).horizontalAdvance(QStringLiteral("MMMMMMMM")) / 8;
+            if (std::abs(measured - target) < 1.0 / 128) break;
+            spacing += target - measured;
+            probe.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+        }
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
     }
     return font;
 }

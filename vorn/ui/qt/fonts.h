@@ -4,15 +4,14 @@
 // only (Qt fonts need the QGuiApplication).
 
 #include <QFont>
-#include <QPaintDevice>
 
 #include "vorn/ui/text.h"
 
 namespace vorn_ui::qt {
 
-// The font for a run painted on `device`: its pixel size is `size_pt` whatever
-// the device's resolution; the mono face is spaced to exactly 0.6 em.
-QFont font_for(FontFace face, double size_pt, int weight, const QPaintDevice& device);
+// The font for a run painted on a device of `dpi` dots per inch: its pixel
+// size is `size_pt` whatever the resolution; the mono face is spaced to 0.6 em.
+QFont font_for(FontFace face, double size_pt, int weight, int dpi);
 
 class QtFontMetrics final : public FontMetrics {
 public:

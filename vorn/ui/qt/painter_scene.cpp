@@ -165,7 +165,7 @@ void PainterScene::draw_image(const Image& image, const Rect& dest, bool smooth)
 void PainterScene::draw_text(const TextRun& run) {
     if (run.text.empty() || !(run.size_pt > 0) || !std::isfinite(run.size_pt)) return;
     QPainter& p = painter();
-    QFont font = font_for(run.face, run.size_pt, run.weight, *p.device());
+    QFont font = font_for(run.face, run.size_pt, run.weight, p.device()->logicalDpiY());
     place(p, run.transform);
     p.setFont(font);
     p.setPen(to_qcolor(run.color));

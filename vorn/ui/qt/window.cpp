@@ -1,6 +1,7 @@
 #include "vorn/ui/qt/window.h"
 
 #include <chrono>
+#include <cmath>
 
 #include <QAccessible>
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QWheelEvent>
 
 #include "vorn/ui/colors.h"
@@ -170,9 +172,12 @@ void AppWindow::paint_frame(QPainter& painter, QSize size) {
 QImage AppWindow::render_settled(QSize size) {
     application().set_reduced_motion(true);
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    // A fixed resolution keeps the output the same on every machine.
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
+    // The screen's resolution, which fonts are resolved for (offscreen: a
+    // fixed 96 dpi, so the output is the same on every machine).
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    int dpm = int(std::lround((screen ? screen->logicalDotsPerInchY() : 96.0) / 0.0254));
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
     // Passes before the real one let first-layout work and animations,
     // which reduced motion snaps, settle.
     for (int pass = 0; pass < 3; ++pass) {
