@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -247,6 +248,7 @@ class SilentServer {
     }
     ~SilentServer() { ::close(fd_); }
     std::uint16_t port() const { return port_; }
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;
@@ -293,19 +295,48 @@ TEST(SshInput, RefusalsInOrderWhileTheSessionIsStalled) {
     EXPECT_TRUE(wait_until([&] { return ack->poll().state == SshAckState::Dropped; }));
 }
 
-TEST(SshInput, EndedSessionRefusesAndDropsWaitingAcknowledgements) {
+// Accepts one connection, says `script` and hangs up; gives up after ten seconds.
+class ScriptedServer {
+  public:
+    explicit ScriptedServer(std::string script)
+        : thread_([this, script] {
+              pollfd ready{listener_.fd(), POLLIN, 0};
+              if (::poll(&ready, 1, 10000) != 1) return;
+              const int peer = ::accept(listener_.fd(), nullptr, nullptr);
+              if (peer < 0) return;
+              [[maybe_unused]] auto sent = ::send(peer, script.data(), script.size(), MSG_NOSIGNAL);
+              char sink[512];
+              pollfd in{peer, POLLIN, 0};
+              if (::poll(&in, 1, 200) == 1) [[maybe_unused]]
+                  auto got = ::recv(peer, sink, sizeof sink, 0);
+              ::close(peer);
+          }) {}
+    ~ScriptedServer() { thread_.join(); }
+    std::uint16_t port() const { return listener_.port(); }
+
+  private:
+    SilentServer listener_;
+    std::thread thread_;
+};
+
+TEST(SshConnect, FailuresBeforeTheHandshakeReportConnectAndCloseInput) {
     const std::uint16_t closed_port = [] {
         SilentServer probe;
         return probe.port();
     }();
-    auto session = start_ssh_session(params_for(closed_port, SshPasswordCredentials{"x"}));
-    ASSERT_TRUE(session.has_value());
-    SshSession& s = **session;
-    ASSERT_TRUE(wait_until([&] { return ssh_status(s).kind == SessionStatus::Kind::Failed; }));
-    EXPECT_TRUE(ssh_status(s).text.starts_with("connect: ")) << ssh_status(s).text;
-    EXPECT_FALSE(ssh_observation(s).has_value());
-    ASSERT_TRUE(wait_until([&] { return !send_ssh_input(s, bytes_of("x")).has_value(); }));
-    EXPECT_EQ(send_ssh_input(s, bytes_of("x")).error(), "SSH session input channel is closed");
+    ScriptedServer not_ssh("HTTP/1.1 400 Bad Request\r\n\r\n");
+    ScriptedServer garbage_after_banner("SSH-2.0-Scripted\r\n" + std::string(64, '\xff'));
+    for (const std::uint16_t port : {closed_port, not_ssh.port(), garbage_after_banner.port()}) {
+        auto session = start_ssh_session(params_for(port, SshPasswordCredentials{"x"}));
+        ASSERT_TRUE(session.has_value());
+        SshSession& s = **session;
+        ASSERT_TRUE(wait_until([&] { return ssh_status(s).kind == SessionStatus::Kind::Failed; }))
+            << port;
+        EXPECT_TRUE(ssh_status(s).text.starts_with("connect: ")) << ssh_status(s).text;
+        EXPECT_FALSE(ssh_observation(s).has_value());
+        ASSERT_TRUE(wait_until([&] { return !send_ssh_input(s, bytes_of("x")).has_value(); }));
+        EXPECT_EQ(send_ssh_input(s, bytes_of("x")).error(), "SSH session input channel is closed");
+    }
 }
 
 // ---- against OpenSSH's sshd ------------------------------------------------------------------
