@@ -1,8 +1,11 @@
 #include "vorn/callstream/encoder.h"
 
+#include <mutex>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -55,6 +58,9 @@ std::expected<H264Encoder, std::string> H264Encoder::create(const EncoderSetting
         settings.width > 8192 || settings.height > 8192 || settings.frames_per_second <= 0) {
         return std::unexpected("an H.264 picture needs an even width and height up to 8192 and a positive rate");
     }
+    // The encoder prints its statistics when it closes; a device has no one to read them.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
         return std::unexpected("the codec library has no H.264 encoder (libx264)");
