@@ -6,15 +6,20 @@
 #include <utility>
 
 #include "app/startup.h"
+#include "doc/connections.h"
+#include "doc/fatal.h"
+#include "vorn/actions/registry.h"
 #include "vorn/doc/persist.h"
 #include "vorn/ui/launch.h"
 
 namespace {
 
-// The "remote.action" handler applies persisted profile changes to the connections document. It
-// is registered here once the action payloads and the document schema are part of the build;
-// until then nothing is registered and persisted changes stay in memory.
-void register_remote_action_when_available(vorn_ui::app::App&) {}
+// Persisted profile changes reach the connections document through this handler.
+void register_remote_action(vorn_ui::app::App& app) {
+    auto registered =
+        app.action_registry_mut().register_handler("remote.action", remote::handle_remote_action);
+    if (!registered) remote::fatal("registering remote.action never fails");
+}
 
 }  // namespace
 
@@ -26,7 +31,7 @@ int main(int argc, char** argv) {
         return remote::make_plain_app();
     };
     record.main_factory = remote::main_factory;
-    record.register_actions = register_remote_action_when_available;
+    record.register_actions = register_remote_action;
     record.default_window_size = [] { return std::pair<std::uint32_t, std::uint32_t>{1280, 800}; };
     record.persistence_opener = vorn_ui::persist::open;
     record.flags = {false, true, true};

@@ -3,13 +3,18 @@
 #include <cstdlib>
 #include <vector>
 
+#include "doc/sample_machines.h"
+
 namespace remote {
 namespace {
 
-// Sample rows and nearby devices come from the connections-document module, which is not part of
-// the build yet; until it is, sample mode starts with an empty list.
-std::vector<ConnectionProfile> sample_profiles_when_available() { return {}; }
-std::vector<DeviceSuggestion> sample_devices_when_available() { return {}; }
+std::vector<DeviceSuggestion> sample_suggestions() {
+    std::vector<DeviceSuggestion> out;
+    for (SampleDevice& device : sample_devices()) {
+        out.push_back({std::move(device.name), std::move(device.endpoint), device.online});
+    }
+    return out;
+}
 
 // "narrow" and "narrow-open" only ask the next layout to place the drawer; they are honoured in
 // both modes.
@@ -40,8 +45,7 @@ std::unique_ptr<RemoteApp> make_app(LaunchMode mode, std::string_view preview) {
         apply_drawer_preview(*app, preview);  // every other preview name is ignored here
         return app;
     }
-    auto app = std::make_unique<RemoteApp>(sample_profiles_when_available(),
-                                           sample_devices_when_available());
+    auto app = std::make_unique<RemoteApp>(sample_profiles(), sample_suggestions());
     apply_drawer_preview(*app, preview);
     // The other preview states act through the message dispatcher, which is not part of the
     // build yet; until it is they are ignored like unknown names.

@@ -7,6 +7,7 @@
 
 #include "app/remote_app.h"
 #include "app/startup.h"
+#include "profiles/listing.h"
 #include "vorn/ui/scene.h"
 
 namespace {
@@ -27,6 +28,28 @@ TEST(Startup, SampleModeOnlyForExactlyOne) {
     for (const auto& [value, mode] : cases) {
         EXPECT_EQ(launch_mode(value), mode) << (value ? std::string(*value) : "(absent)");
     }
+}
+
+TEST(Startup, ModeFromEnvironmentDecidesTheStartingRows) {
+    unsetenv("VORN_REMOTE_SAMPLE");
+    EXPECT_EQ(launch_mode_from_environment(), LaunchMode::Normal);
+    setenv("VORN_REMOTE_SAMPLE", "1", 1);
+    EXPECT_EQ(launch_mode_from_environment(), LaunchMode::Sample);
+    auto sample = main_factory({});
+    auto& app = static_cast<RemoteApp&>(sample->as_any());
+    EXPECT_EQ(app.profiles.size(), 8u);
+    EXPECT_EQ(app.devices.size(), 4u);
+    // The initial selection is the first row of the sorted list.
+    ASSERT_TRUE(app.selected.has_value());
+    const auto rows = visible_profiles(app.profiles, "");
+    EXPECT_EQ(app.selected, rows.front()->id);
+    setenv("VORN_REMOTE_SAMPLE", "true", 1);
+    auto normal = main_factory({.preview = "form"});
+    auto& plain = static_cast<RemoteApp&>(normal->as_any());
+    EXPECT_TRUE(plain.profiles.empty());
+    EXPECT_TRUE(plain.devices.empty());
+    EXPECT_TRUE(std::holds_alternative<view::List>(plain.view));
+    unsetenv("VORN_REMOTE_SAMPLE");
 }
 
 TEST(Startup, PreviewStatesInOrder) {
@@ -55,7 +78,7 @@ TEST(Startup, DrawerPreviewsHonouredInBothModesOthersIgnoredInNormal) {
     for (const Case& c : cases) {
         auto app = make_app(c.mode, c.preview);
         EXPECT_TRUE(std::holds_alternative<view::List>(app->view)) << c.preview;
-        EXPECT_TRUE(app->profiles.empty()) << c.preview;
+        EXPECT_EQ(app->profiles.empty(), c.mode == LaunchMode::Normal) << c.preview;
         app->layout(window(600));
         EXPECT_EQ(app->drawer.open, c.open) << c.preview;
         EXPECT_EQ(app->drawer.flap.position(), c.position) << c.preview;
