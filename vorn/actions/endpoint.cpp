@@ -127,6 +127,11 @@ std::string handle_request(ControlHost& host, std::string_view line) {
         return dump(error_response(nullptr, "bad_request", "a request is one JSON object per line"));
     }
     const Json* id_member = member(request, "id");
+    // The id is echoed back, so only a plain value is taken: a deeply nested one would be
+    // written out recursively.
+    if (id_member != nullptr && !id_member->is_primitive()) {
+        return dump(error_response(nullptr, "bad_request", "the request \"id\" must be a number or a text"));
+    }
     const Json id = id_member ? *id_member : Json();
     const Json* method = member(request, "method");
     if (method == nullptr || !method->is_string()) {

@@ -114,6 +114,9 @@ TEST(HandleRequestTest, InvokesOnlyWhatMayRun) {
         {R"({"id":1,"method":"remove"})", "unknown_method", ""},
         {R"({"id":1})", "bad_request", ""},
         {R"([1,2])", "bad_request", ""},
+        {R"({"id":[1],"method":"list"})", "bad_request", ""},
+        {R"({"id":)" + std::string(20000, '[') + std::string(20000, ']') + R"(,"method":"list"})",
+         "bad_request", ""},
         {R"({"id":1,"method":"list")", "bad_request", ""},
     };
     for (const Case& c : cases) {

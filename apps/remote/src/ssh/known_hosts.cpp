@@ -349,13 +349,23 @@ std::expected<void, std::string> replace_file_atomically(const fs::path& target,
 
 std::expected<std::string, std::string> read_file(const fs::path& path, bool& missing) {
     missing = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // The file was checked just before, but may have been swapped since: never follow a link
+    // and never wait on a FIFO, and look again at what was actually opened.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             missing = true;
             return std::string();
         }
+        if (errno == ELOOP) {
+            return std::unexpected(std::string(kStoreLabel) + " must be a regular file");
+        }
         return std::unexpected(os_error(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::unexpected(std::string(kStoreLabel) + " must be a regular file");
     }
     std::string content;
     std::array<char, 8192> buffer{};

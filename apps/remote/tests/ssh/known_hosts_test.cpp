@@ -295,6 +295,9 @@ TEST_F(KnownHostsTest, LinksAndOtherFileTypesAreRefused) {
     fs::create_directory(file_);
     EXPECT_EQ(error_of(load_known_hosts(file_)), "SSH host-key store must be a regular file");
     fs::remove(file_);
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    EXPECT_EQ(error_of(load_known_hosts(file_)), "SSH host-key store must be a regular file");
+    fs::remove(file_);
 
     // The parent as a symbolic link to a private directory.
     fs::create_directory_symlink(store_dir_, root_ / "linked");
