@@ -81,7 +81,17 @@ QPainter& PainterScene::painter() {
     return root_;
 }
 
-void PainterScene::place(QPainter& p, const Affine& t) { p.setWorldTransform(to_qtransform(t) * base_); }
+QPointF PainterScene::offset() const {
+    for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) {
+        if (it->painter) return it->origin;
+    }
+    return {0, 0};
+}
+
+void PainterScene::place(QPainter& p, const Affine& t) {
+    QPointF o = offset();
+    p.setWorldTransform(to_qtransform(t) * base_ * QTransform::fromTranslate(-o.x(), -o.y()));
+}
 
 void PainterScene::fill(const Shape& shape, Color color, const Affine& transform) {
     QPainter& p = painter();
@@ -104,13 +114,18 @@ void PainterScene::push_layer(const Shape& clip, double opacity, Blend blend) {
     layer.opacity = opacity;
     layer.blend = blend;
     QPainter& parent = painter();
+    QPointF o = offset();
     if (opacity < 1.0 || blend != Blend::Normal) {
         // Group opacity: the layer's content is drawn apart and composited
-        // once, so overlapping shapes inside it do not show through each other.
+        // once, so overlapping shapes inside it do not show through each
+        // other. The offscreen image covers only the clip's bounds.
         QPaintDevice* device = parent.device();
         double dpr = device->devicePixelRatioF();
-        auto image = std::make_unique<QImage>(std::max(1, int(std::ceil(device->width() * dpr))),
-                                              std::max(1, int(std::ceil(device->height() * dpr))),
+        QRectF visible = layer.clip.boundingRect().intersected(
+            QRectF(o, QSizeF(device->width(), device->height())));
+        QRect area = visible.isEmpty() ? QRect(o.toPoint(), QSize(1, 1)) : visible.toAlignedRect();
+        auto image = std::make_unique<QImage>(std::max(1, int(std::ceil(area.width() * dpr))),
+                                              std::max(1, int(std::ceil(area.height() * dpr))),
                                               QImage::Format_ARGB32_Premultiplied);
         image->setDevicePixelRatio(dpr);
         image->setDotsPerMeterX(int(std::lround(device->logicalDpiX() / 0.0254)));
@@ -118,12 +133,14 @@ void PainterScene::push_layer(const Shape& clip, double opacity, Blend blend) {
         image->fill(Qt::transparent);
         auto p = std::make_unique<QPainter>(image.get());
         prepare(*p);
-        p->setClipPath(layer.clip);
+        p->setWorldTransform(QTransform::fromTranslate(-area.x(), -area.y()));
+        p->setClipPath(visible.isEmpty() ? QPainterPath() : layer.clip);
+        layer.origin = area.topLeft();
         layer.image = std::move(image);
         layer.painter = std::move(p);
     } else {
         parent.save();
-        parent.setWorldTransform(QTransform());
+        parent.setWorldTransform(QTransform::fromTranslate(-o.x(), -o.y()));
         parent.setClipPath(layer.clip, parent.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
     }
     layers_.push_back(std::move(layer));
@@ -139,11 +156,12 @@ void PainterScene::pop_layer() {
         return;
     }
     layer.painter->end();
+    QPointF o = offset();
     parent.save();
-    parent.setWorldTransform(QTransform());
+    parent.setWorldTransform(QTransform::fromTranslate(-o.x(), -o.y()));
     parent.setOpacity(parent.opacity() * layer.opacity);
     parent.setCompositionMode(composition(layer.blend));
-    parent.drawImage(QPointF(0, 0), *layer.image);
+    parent.drawImage(layer.origin, *layer.image);
     parent.restore();
 }
 

@@ -40,10 +40,12 @@ private:
         std::unique_ptr<QImage> image;
         std::unique_ptr<QPainter> painter;
         QPainterPath clip;
+        QPointF origin;  // where the image goes, in the parent's view units
         double opacity = 1;
         Blend blend = Blend::Normal;
     };
     QPainter& painter();
+    QPointF offset() const;  // view-unit origin of the surface drawn on now
     void place(QPainter& p, const Affine& t);
 
     QPainter& root_;

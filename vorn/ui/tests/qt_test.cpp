@@ -139,8 +139,14 @@ TEST(PainterSceneTest, LayersClipBlendAndApplyOpacityToTheGroup) {
         scene.push_layer(Rect{220, 10, 280, 50}, 1.0, Blend::Multiply);
         scene.fill(Rect{220, 10, 280, 50}, Color::rgb(0x804020));
         scene.pop_layer();
+        // Nested: a clip inside a group drawn apart, both off the origin.
+        scene.push_layer(Rect{200, 60, 300, 100}, 0.5);
+        scene.push_layer(Circle{{220, 80}, 10});
+        scene.fill(Rect{0, 0, 300, 100}, Color::rgb(0xffffff));
+        scene.pop_layer();
+        scene.pop_layer();
         // A layer left open is still composited when the scene ends.
-        scene.push_layer(Rect{0, 60, 300, 100}, 0.5);
+        scene.push_layer(Rect{0, 60, 100, 100}, 0.5);
         scene.fill(Rect{0, 70, 20, 90}, Color::rgb(0xffffff));
     }
     EXPECT_EQ(image.pixel(30, 30), qRgb(0, 255, 0));
@@ -151,6 +157,9 @@ TEST(PainterSceneTest, LayersClipBlendAndApplyOpacityToTheGroup) {
     EXPECT_NEAR(qRed(alone), 128, 2);
     EXPECT_EQ(image.pixel(250, 30), qRgb(0x80, 0x40, 0x20));
     EXPECT_NEAR(qRed(image.pixel(10, 80)), 128, 2);
+    EXPECT_NEAR(qRed(image.pixel(220, 80)), 128, 2);
+    EXPECT_EQ(image.pixel(240, 80), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(195, 80), qRgb(0, 0, 0));
 }
 
 TEST(PainterSceneTest, ImagesAreDrawnFromSharedBytesAndBadOnesAreSkipped) {
