@@ -550,6 +550,21 @@ TEST_F(SshPeer, SilenceClosesTheSession) {
     EXPECT_TRUE(wait_until([&] { return ssh_status(s) == SessionStatus::closed(); }, 5s));
 }
 
+TEST_F(SshPeer, LostConnectionCloses) {
+    auto s = connected_shell();
+    ASSERT_TRUE(send_ssh_input(*s, bytes_of("echo up\n")));
+    ASSERT_TRUE(screen_shows(*s, "up"));
+    // The server side of this session runs as the test user: kill it without a goodbye.
+    ASSERT_TRUE(run_shell("for p in $(ps -o pid= -u " + sshd_->user() + "); do kill -9 $p; done"));
+    // Typing into the dead connection must not hurt (no SIGPIPE, no Failed).
+    for (int i = 0; i < 20 && ssh_status(*s) == SessionStatus::connected(); ++i) {
+        (void)send_ssh_input(*s, bytes_of("x"));
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(wait_until([&] { return ssh_status(*s) == SessionStatus::closed(); }))
+        << ssh_status(*s).text;
+}
+
 TEST_F(SshPeer, DroppingTheHandleSendsEndOfFileThenDisconnect) {
     auto s = connected_shell();
     // Leave a marker in the log so only this session's lines count.
