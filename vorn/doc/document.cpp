@@ -791,6 +791,20 @@ std::expected<std::vector<std::string>, std::string> Document::keys(const ObjId&
     return out;
 }
 
+std::expected<std::vector<std::pair<std::string, Value>>, std::string> Document::entries(
+    const ObjId& map) const {
+    auto o = impl_->map_obj(map);
+    if (!o) return std::unexpected(o.error());
+    std::vector<std::pair<std::string, Value>> out;
+    out.reserve((*o)->map.size());
+    for (const auto& [k, entries] : (*o)->map) {
+        if (!entries.empty()) out.emplace_back(k, entries.back().value);
+    }
+    std::sort(out.begin(), out.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return out;
+}
+
 std::expected<std::string, std::string> Document::text(const ObjId& text) const {
     auto o = impl_->text_obj(text);
     if (!o) return std::unexpected(o.error());

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -138,6 +139,9 @@ public:
                                                                          std::string_view key) const;
     // Keys holding a value, in byte order (the same order on every replica).
     [[nodiscard]] std::expected<std::vector<std::string>, std::string> keys(const ObjId& map) const;
+    // Every key with its winning value, in key order: one pass for readers of a whole map.
+    [[nodiscard]] std::expected<std::vector<std::pair<std::string, Value>>, std::string> entries(
+        const ObjId& map) const;
     // A text's content as UTF-8.
     [[nodiscard]] std::expected<std::string, std::string> text(const ObjId& text) const;
     // Length of a text in Unicode scalar values.

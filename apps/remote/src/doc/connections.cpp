@@ -35,20 +35,16 @@ const ScalarValue* scalar_in(const std::optional<Value>& v) {
     return v ? std::get_if<ScalarValue>(&*v) : nullptr;
 }
 
-std::string string_at(const Document& doc, const ObjId& map, std::string_view key) {
-    auto v = doc.get(map, key);
-    if (!v) return {};
-    const ScalarValue* s = scalar_in(*v);
+std::string string_of(const Value* v) {
+    const ScalarValue* s = v ? std::get_if<ScalarValue>(v) : nullptr;
     const auto* text = s ? std::get_if<std::string>(s) : nullptr;
     return text ? *text : std::string();
 }
 
 // Stored ports are whatever some replica wrote: any integer-like scalar counts, floats go toward
 // zero saturating at the 64-bit limits, and the port is the low 16 bits of the result.
-std::uint16_t port_at(const Document& doc, const ObjId& map) {
-    auto v = doc.get(map, "port");
-    if (!v) return 0;
-    const ScalarValue* s = scalar_in(*v);
+std::uint16_t port_of(const Value* v) {
+    const ScalarValue* s = v ? std::get_if<ScalarValue>(v) : nullptr;
     if (!s) return 0;
     std::int64_t value = std::visit(
         [](const auto& x) -> std::int64_t {
@@ -74,12 +70,38 @@ std::uint16_t port_at(const Document& doc, const ObjId& map) {
     return static_cast<std::uint16_t>(static_cast<std::uint64_t>(value) & 0xFFFF);
 }
 
-bool bool_at(const Document& doc, const ObjId& map, std::string_view key) {
-    auto v = doc.get(map, key);
-    if (!v) return false;
-    const ScalarValue* s = scalar_in(*v);
+bool bool_of(const Value* v) {
+    const ScalarValue* s = v ? std::get_if<ScalarValue>(v) : nullptr;
     const auto* b = s ? std::get_if<bool>(s) : nullptr;
     return b && *b;
+}
+
+// One profile from its connection map's entries (read in one pass: a whole-list load touches
+// every field of every profile).
+ConnectionProfile profile_from(const Document& doc, const Uuid& id,
+                               const std::vector<std::pair<std::string, Value>>& fields) {
+    auto field = [&](std::string_view key) -> const Value* {
+        for (const auto& [k, v] : fields) {
+            if (k == key) return &v;
+        }
+        return nullptr;
+    };
+    ConnectionProfile p;
+    p.id = id;
+    if (const Value* name = field("name")) {
+        const auto* o = std::get_if<ObjectRef>(name);
+        if (o && o->type == ObjType::Text) p.name = doc.text(o->id).value_or(std::string());
+    }
+    p.host = string_of(field("host"));
+    p.user = string_of(field("user"));
+    p.group = string_of(field("group"));
+    p.last_used = string_of(field("last_used"));
+    p.kind = kind_from_short_name(string_of(field("kind"))).value_or(ConnectionKind::Ssh);
+    p.auth = auth_from_label(string_of(field("auth"))).value_or(AuthMethod::Password);
+    p.presence = presence_from_text(string_of(field("presence"))).value_or(Presence::Unknown);
+    p.port = port_of(field("port"));
+    p.favorite = bool_of(field("favorite"));
+    return p;
 }
 
 // Writes only when the key holds no scalar equal to the new one (a different type differs), so
@@ -114,30 +136,17 @@ std::vector<ConnectionProfile> load_profiles(const Document& doc) {
     std::vector<ConnectionProfile> out;
     auto connections = object_at(doc, ObjId::root(), kConnections, ObjType::Map);
     if (!connections) return out;
-    auto keys = doc.keys(*connections);
-    if (!keys) return out;
-    out.reserve(keys->size());
-    for (const std::string& key : *keys) {
+    auto entries = doc.entries(*connections);
+    if (!entries) return out;
+    out.reserve(entries->size());
+    for (const auto& [key, value] : *entries) {
         auto id = Uuid::parse(key);
         if (!id) continue;
-        auto entry = object_at(doc, *connections, key, ObjType::Map);
-        if (!entry) continue;
-        ConnectionProfile p;
-        p.id = *id;
-        if (auto name = object_at(doc, *entry, "name", ObjType::Text)) {
-            p.name = doc.text(*name).value_or(std::string());
-        }
-        p.host = string_at(doc, *entry, "host");
-        p.user = string_at(doc, *entry, "user");
-        p.group = string_at(doc, *entry, "group");
-        p.last_used = string_at(doc, *entry, "last_used");
-        p.kind = kind_from_short_name(string_at(doc, *entry, "kind")).value_or(ConnectionKind::Ssh);
-        p.auth = auth_from_label(string_at(doc, *entry, "auth")).value_or(AuthMethod::Password);
-        p.presence =
-            presence_from_text(string_at(doc, *entry, "presence")).value_or(Presence::Unknown);
-        p.port = port_at(doc, *entry);
-        p.favorite = bool_at(doc, *entry, "favorite");
-        out.push_back(std::move(p));
+        const auto* entry = std::get_if<ObjectRef>(&value);
+        if (!entry || entry->type != ObjType::Map) continue;
+        auto fields = doc.entries(entry->id);
+        if (!fields) continue;
+        out.push_back(profile_from(doc, *id, *fields));
     }
     return out;
 }
