@@ -12,7 +12,7 @@
 namespace vorn_ui::fabric {
 
 class EndpointId {
-public:
+  public:
     using Bytes = std::array<std::uint8_t, 32>;
 
     // Exactly 64 hex digits (either case) whose bytes are a valid Ed25519 point; the error is a
@@ -28,7 +28,7 @@ public:
     friend auto operator<=>(const EndpointId&, const EndpointId&) = default;
     friend bool operator==(const EndpointId&, const EndpointId&) = default;
 
-private:
+  private:
     explicit EndpointId(const Bytes& bytes) : bytes_(bytes) {}
     Bytes bytes_{};
 };

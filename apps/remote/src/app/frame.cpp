@@ -73,8 +73,8 @@ void RemoteApp::paint_navigation(vorn_ui::Scene& scene) {
             } else if (box.contains(pointer)) {
                 scene.fill(RoundedRect{box, 8}, colors.hover);
             }
-            draw_centered_glyph(scene, b.glyph, box, b.highlighted ? colors.accent : colors.text, 18,
-                                2);
+            draw_centered_glyph(scene, b.glyph, box, b.highlighted ? colors.accent : colors.text,
+                                18, 2);
             click_targets.push_back({b.message, box, std::string(b.tooltip)});
             y += kRailButton + 8;
         }
@@ -99,13 +99,14 @@ void RemoteApp::paint_navigation(vorn_ui::Scene& scene) {
     }
 }
 
-bool RemoteApp::handle_input(const vorn_ui::InputEvent& event, vorn_ui::doc::Document*) {
+bool RemoteApp::handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::Document*,
+                                Clock::time_point now) {
     if (const auto* move = std::get_if<vorn_ui::PointerMove>(&event)) {
         const ClickTarget* before = target_at(pointer);
         pointer = move->position;
         const ClickTarget* after = target_at(pointer);
         if (before != after) needs_redraw_flag = true;  // hover looks change
-        update_tooltip();
+        update_tooltip(now);
         return true;
     }
     if (std::holds_alternative<vorn_ui::PointerLeave>(event)) {
@@ -118,7 +119,8 @@ bool RemoteApp::handle_input(const vorn_ui::InputEvent& event, vorn_ui::doc::Doc
         if (button->button != vorn_ui::PointerButton::Primary || !button->pressed) return false;
         pointer = button->position;
         if (pending_confirmation) return false;  // only the dialog's own buttons react
-        const bool on_rail = pointer.x >= content_rect.x0 && pointer.x < content_rect.x0 + kRailWidth;
+        const bool on_rail =
+            pointer.x >= content_rect.x0 && pointer.x < content_rect.x0 + kRailWidth;
         if (narrow && drawer_is_open() && !on_rail &&
             !menu_button_rect(content_rect).contains(pointer)) {
             // A click beside the open narrow drawer only closes it.

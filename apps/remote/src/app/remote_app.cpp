@@ -68,7 +68,9 @@ bool RemoteApp::drawer_target_open() const {
     return drawer.open == DrawerOpen::Open;
 }
 
-bool RemoteApp::drawer_is_open() const { return drawer_target_open(); }
+bool RemoteApp::drawer_is_open() const {
+    return drawer_target_open();
+}
 
 double RemoteApp::content_left() const {
     if (fullscreen && std::holds_alternative<view::Session>(view)) return content_rect.x0;
@@ -126,13 +128,17 @@ void RemoteApp::damage(std::vector<vorn_ui::Rect>& damaged) {
     if (needs_redraw_flag) damaged.push_back(content_rect);
 }
 
-void RemoteApp::paint(vorn_ui::Scene& scene) { paint_at(scene, Clock::now()); }
+void RemoteApp::paint(vorn_ui::Scene& scene) {
+    paint_at(scene, Clock::now());
+}
 
 void RemoteApp::paint_at(vorn_ui::Scene& scene, Clock::time_point now) {
     const auto elapsed = std::max(Clock::duration::zero(), now - frame_clock);
+    const Clock::time_point frame_clock_before = frame_clock;
     frame_clock = now;
     drawer.flap.advance(drawer_target_open() ? 1.0 : 0.0, elapsed, reduced_motion);
-    tooltips.tick(elapsed);
+    tooltips.tick(
+        std::max(Clock::duration::zero(), now - std::max(frame_clock_before, tooltip_since_)));
     click_targets.clear();
 
     scene.fill(content_rect, vorn_ui::Colors::dark().background);
@@ -147,9 +153,12 @@ const ClickTarget* RemoteApp::target_at(vorn_ui::Point point) const {
     return nullptr;
 }
 
-void RemoteApp::update_tooltip() {
+void RemoteApp::update_tooltip(Clock::time_point now) {
     const ClickTarget* target = target_at(pointer);
     if (target && target->tooltip) {
+        if (tooltips.target() != target->rect || tooltips.text() != target->tooltip) {
+            tooltip_since_ = now;
+        }
         tooltips.on_pointer(pointer, target->rect, target->tooltip);
     } else {
         tooltips.on_pointer(pointer, std::nullopt, std::nullopt);

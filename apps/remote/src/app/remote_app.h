@@ -25,7 +25,7 @@ inline constexpr double kNarrowWidth = 720;
 inline constexpr double kRailWidth = 64;
 
 class RemoteApp final : public vorn_ui::app::Application {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     RemoteApp(std::vector<ConnectionProfile> profiles, std::vector<DeviceSuggestion> devices);
@@ -40,15 +40,20 @@ public:
     void layout(vorn_ui::Rect content) override;
     void paint(vorn_ui::Scene& scene) override;
     void paint_again(vorn_ui::Scene& scene) override { paint(scene); }
-    bool handle_input(const vorn_ui::InputEvent& event, vorn_ui::doc::Document* document) override;
+    bool handle_input(const vorn_ui::InputEvent& event, vorn_ui::doc::Document* document) override {
+        return handle_input_at(event, document, Clock::now());
+    }
     void set_reduced_motion(bool reduced) override;
     bool wants_frames() const override;
     bool needs_redraw() const override { return needs_redraw_flag; }
     void damage(std::vector<vorn_ui::Rect>& damaged) override;
     void clear_redraw() override { needs_redraw_flag = false; }
 
-    // Paints as of `now`; paint() uses the monotonic clock. Tests drive time through this.
+    // The hooks as of `now`; the hooks themselves use the monotonic clock. Tests drive time
+    // through these.
     void paint_at(vorn_ui::Scene& scene, Clock::time_point now);
+    bool handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::Document* document,
+                         Clock::time_point now);
 
     // The drawer toggle (message ToggleNav).
     void toggle_nav();
@@ -110,11 +115,15 @@ public:
     std::optional<PendingConfirmation> pending_confirmation;
     std::optional<std::string> notice;
 
-private:
+  private:
     void paint_navigation(vorn_ui::Scene& scene);
     // The most recently registered target containing `point`, if any.
     [[nodiscard]] const ClickTarget* target_at(vorn_ui::Point point) const;
-    void update_tooltip();
+    void update_tooltip(Clock::time_point now);
+
+    // When the tooltip's current target was first hovered: its delay counts from there, not from
+    // the last frame, which may be long ago when nothing was animating.
+    Clock::time_point tooltip_since_{};
 };
 
 // The six inputs with their placeholders, local to this device; the host placeholder follows

@@ -52,7 +52,8 @@ std::unique_ptr<RemoteApp> make_app(LaunchMode mode, std::string_view preview) {
     return app;
 }
 
-std::unique_ptr<vorn_ui::app::Application> main_factory(const vorn_ui::app::LaunchContext& context) {
+std::unique_ptr<vorn_ui::app::Application> main_factory(
+    const vorn_ui::app::LaunchContext& context) {
     return make_app(launch_mode_from_environment(), context.preview);
 }
 

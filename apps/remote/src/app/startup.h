@@ -14,9 +14,18 @@ namespace remote {
 
 // The named states the platform may start the window in, in the launch record's order.
 inline constexpr std::array<std::string_view, 13> kPreviewStates = {
-    "narrow",         "narrow-open",        "form",           "form-vorn",
-    "session-ssh",    "session-vnc",        "session-rdp",    "session-vorn",
-    "session-connecting", "session-failed", "confirm-connect", "confirm-delete",
+    "narrow",
+    "narrow-open",
+    "form",
+    "form-vorn",
+    "session-ssh",
+    "session-vnc",
+    "session-rdp",
+    "session-vorn",
+    "session-connecting",
+    "session-failed",
+    "confirm-connect",
+    "confirm-delete",
     "confirm-ssh-trust",
 };
 

@@ -22,7 +22,14 @@
 namespace remote {
 
 // The six text inputs, in the order of RemoteApp::inputs.
-enum class FormField : std::uint8_t { Search = 0, Name = 1, Host = 2, Port = 3, User = 4, Group = 5 };
+enum class FormField : std::uint8_t {
+    Search = 0,
+    Name = 1,
+    Host = 2,
+    Port = 3,
+    User = 4,
+    Group = 5
+};
 inline constexpr std::size_t kFormFieldCount = 6;
 
 struct DeviceSuggestion {
@@ -34,28 +41,84 @@ struct DeviceSuggestion {
 
 // Every click, key and accessibility activation becomes one of these.
 namespace msg {
-struct ShowList { friend bool operator==(const ShowList&, const ShowList&) = default; };
-struct NewConnection { friend bool operator==(const NewConnection&, const NewConnection&) = default; };
-struct EditConnection { Uuid id; friend bool operator==(const EditConnection&, const EditConnection&) = default; };
-struct Connect { Uuid id; friend bool operator==(const Connect&, const Connect&) = default; };
-struct RequestConnect { Uuid id; friend bool operator==(const RequestConnect&, const RequestConnect&) = default; };
-struct SelectConnection { Uuid id; friend bool operator==(const SelectConnection&, const SelectConnection&) = default; };
-struct ToggleFavorite { Uuid id; friend bool operator==(const ToggleFavorite&, const ToggleFavorite&) = default; };
-struct RequestDelete { Uuid id; friend bool operator==(const RequestDelete&, const RequestDelete&) = default; };
-struct RequestTrustHostKey { Uuid id; friend bool operator==(const RequestTrustHostKey&, const RequestTrustHostKey&) = default; };
-struct RequestForgetHostKey { Uuid id; friend bool operator==(const RequestForgetHostKey&, const RequestForgetHostKey&) = default; };
-struct Confirm { friend bool operator==(const Confirm&, const Confirm&) = default; };
-struct Cancel { friend bool operator==(const Cancel&, const Cancel&) = default; };
-struct FocusInput { FormField field; friend bool operator==(const FocusInput&, const FocusInput&) = default; };
-struct SetKind { ConnectionKind kind; friend bool operator==(const SetKind&, const SetKind&) = default; };
-struct SetAuth { AuthMethod auth; friend bool operator==(const SetAuth&, const SetAuth&) = default; };
-struct SaveForm { friend bool operator==(const SaveForm&, const SaveForm&) = default; };
-struct CloseForm { friend bool operator==(const CloseForm&, const CloseForm&) = default; };
-struct ToggleScale { friend bool operator==(const ToggleScale&, const ToggleScale&) = default; };
-struct ToggleFullscreen { friend bool operator==(const ToggleFullscreen&, const ToggleFullscreen&) = default; };
-struct Disconnect { friend bool operator==(const Disconnect&, const Disconnect&) = default; };
-struct PickDevice { std::size_t index; friend bool operator==(const PickDevice&, const PickDevice&) = default; };
-struct ToggleNav { friend bool operator==(const ToggleNav&, const ToggleNav&) = default; };
+struct ShowList {
+    friend bool operator==(const ShowList&, const ShowList&) = default;
+};
+struct NewConnection {
+    friend bool operator==(const NewConnection&, const NewConnection&) = default;
+};
+struct EditConnection {
+    Uuid id;
+    friend bool operator==(const EditConnection&, const EditConnection&) = default;
+};
+struct Connect {
+    Uuid id;
+    friend bool operator==(const Connect&, const Connect&) = default;
+};
+struct RequestConnect {
+    Uuid id;
+    friend bool operator==(const RequestConnect&, const RequestConnect&) = default;
+};
+struct SelectConnection {
+    Uuid id;
+    friend bool operator==(const SelectConnection&, const SelectConnection&) = default;
+};
+struct ToggleFavorite {
+    Uuid id;
+    friend bool operator==(const ToggleFavorite&, const ToggleFavorite&) = default;
+};
+struct RequestDelete {
+    Uuid id;
+    friend bool operator==(const RequestDelete&, const RequestDelete&) = default;
+};
+struct RequestTrustHostKey {
+    Uuid id;
+    friend bool operator==(const RequestTrustHostKey&, const RequestTrustHostKey&) = default;
+};
+struct RequestForgetHostKey {
+    Uuid id;
+    friend bool operator==(const RequestForgetHostKey&, const RequestForgetHostKey&) = default;
+};
+struct Confirm {
+    friend bool operator==(const Confirm&, const Confirm&) = default;
+};
+struct Cancel {
+    friend bool operator==(const Cancel&, const Cancel&) = default;
+};
+struct FocusInput {
+    FormField field;
+    friend bool operator==(const FocusInput&, const FocusInput&) = default;
+};
+struct SetKind {
+    ConnectionKind kind;
+    friend bool operator==(const SetKind&, const SetKind&) = default;
+};
+struct SetAuth {
+    AuthMethod auth;
+    friend bool operator==(const SetAuth&, const SetAuth&) = default;
+};
+struct SaveForm {
+    friend bool operator==(const SaveForm&, const SaveForm&) = default;
+};
+struct CloseForm {
+    friend bool operator==(const CloseForm&, const CloseForm&) = default;
+};
+struct ToggleScale {
+    friend bool operator==(const ToggleScale&, const ToggleScale&) = default;
+};
+struct ToggleFullscreen {
+    friend bool operator==(const ToggleFullscreen&, const ToggleFullscreen&) = default;
+};
+struct Disconnect {
+    friend bool operator==(const Disconnect&, const Disconnect&) = default;
+};
+struct PickDevice {
+    std::size_t index;
+    friend bool operator==(const PickDevice&, const PickDevice&) = default;
+};
+struct ToggleNav {
+    friend bool operator==(const ToggleNav&, const ToggleNav&) = default;
+};
 }  // namespace msg
 
 using AppMessage =
@@ -68,10 +131,20 @@ using AppMessage =
 
 // Which screen is shown.
 namespace view {
-struct NewForm { friend bool operator==(const NewForm&, const NewForm&) = default; };
-struct EditForm { Uuid id; friend bool operator==(const EditForm&, const EditForm&) = default; };
-struct List { friend bool operator==(const List&, const List&) = default; };
-struct Session { Uuid id; friend bool operator==(const Session&, const Session&) = default; };
+struct NewForm {
+    friend bool operator==(const NewForm&, const NewForm&) = default;
+};
+struct EditForm {
+    Uuid id;
+    friend bool operator==(const EditForm&, const EditForm&) = default;
+};
+struct List {
+    friend bool operator==(const List&, const List&) = default;
+};
+struct Session {
+    Uuid id;
+    friend bool operator==(const Session&, const Session&) = default;
+};
 }  // namespace view
 using ViewMode = std::variant<view::NewForm, view::EditForm, view::List, view::Session>;
 
@@ -91,23 +164,33 @@ template <typename T>
     return OwnedHandle<T>(handle.release(), [](T* p) { delete p; });
 }
 
-class SshSession;     // an SSH shell's handle
-class SshAckReceiver; // the receiving end of one acknowledged SSH input
-class VncSession;     // the VNC session loop's handle
-class DeviceSession;  // a device session: decoder queue, stream number, status, decoder thread
+class SshSession;      // an SSH shell's handle
+class SshAckReceiver;  // the receiving end of one acknowledged SSH input
+class VncSession;      // the VNC session loop's handle
+class DeviceSession;   // a device session: decoder queue, stream number, status, decoder thread
 
 // The session slot. Dropping a live variant stops its transport.
 namespace session {
-struct Ssh { OwnedHandle<SshSession> handle; };
-struct Vnc { OwnedHandle<VncSession> handle; };
-struct Device { OwnedHandle<DeviceSession> handle; };
-struct StartFailed { std::string text; };
+struct Ssh {
+    OwnedHandle<SshSession> handle;
+};
+struct Vnc {
+    OwnedHandle<VncSession> handle;
+};
+struct Device {
+    OwnedHandle<DeviceSession> handle;
+};
+struct StartFailed {
+    std::string text;
+};
 struct NotAvailable {
     Availability availability;
     ConnectionKind kind;
 };
 // A fixed status shown by a preview state; no transport behind it.
-struct Preview { SessionStatus status; };
+struct Preview {
+    SessionStatus status;
+};
 }  // namespace session
 using ActiveSession = std::variant<std::monostate, session::Ssh, session::Vnc, session::Device,
                                    session::StartFailed, session::NotAvailable, session::Preview>;

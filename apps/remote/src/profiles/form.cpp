@@ -12,20 +12,26 @@ namespace {
 constexpr std::string_view kNameRequired = "Name is required";
 constexpr std::string_view kHostRequired = "Host is required";
 constexpr std::string_view kPortRange = "Port must be 1–65535";
-constexpr std::string_view kBadEndpoint = "Vorn device node must be an exact certified endpoint id.";
+constexpr std::string_view kBadEndpoint =
+    "Vorn device node must be an exact certified endpoint id.";
 
 std::string_view kind_auth_message(ConnectionKind kind) {
     switch (kind) {
         case ConnectionKind::Ssh:
             return "SSH profiles support password or public-key authentication.";
-        case ConnectionKind::Vnc: return "VNC profiles support password authentication only.";
-        case ConnectionKind::Rdp: return "RDP profiles support password authentication only.";
-        case ConnectionKind::Vorn: return "Vorn device profiles must use Vorn device identity.";
+        case ConnectionKind::Vnc:
+            return "VNC profiles support password authentication only.";
+        case ConnectionKind::Rdp:
+            return "RDP profiles support password authentication only.";
+        case ConnectionKind::Vorn:
+            return "Vorn device profiles must use Vorn device identity.";
     }
     return "SSH profiles support password or public-key authentication.";
 }
 
-std::string trimmed(std::string_view text) { return std::string(trim_unicode(text)); }
+std::string trimmed(std::string_view text) {
+    return std::string(trim_unicode(text));
+}
 
 }  // namespace
 
@@ -127,7 +133,9 @@ void change_form_kind(ConnectionForm& form, ConnectionKind kind) {
     if (!auth_allowed(kind, form.auth)) form.auth = allowed_auth(kind).front();
 }
 
-void change_form_auth(ConnectionForm& form, AuthMethod auth) { form.auth = auth; }
+void change_form_auth(ConnectionForm& form, AuthMethod auth) {
+    form.auth = auth;
+}
 
 ConnectionProfile profile_from_form(const ConnectionForm& form, const Uuid& id) {
     ConnectionProfile profile;

@@ -15,7 +15,8 @@ std::string short_endpoint_id(std::string_view text) {
 }
 
 std::string target_label(const ConnectionProfile& profile) {
-    if (profile.kind == ConnectionKind::Vorn) return "Vorn device " + short_endpoint_id(profile.host);
+    if (profile.kind == ConnectionKind::Vorn)
+        return "Vorn device " + short_endpoint_id(profile.host);
     std::string target = profile.host;
     if (profile.port != 0) target += ":" + std::to_string(profile.port);
     if (profile.kind == ConnectionKind::Ssh && !profile.user.empty()) {

@@ -40,7 +40,9 @@ constexpr AuthMethod kSshAuth[] = {AuthMethod::Password, AuthMethod::PublicKey};
 constexpr AuthMethod kPasswordOnly[] = {AuthMethod::Password};
 constexpr AuthMethod kDeviceOnly[] = {AuthMethod::DeviceIdentity};
 
-std::size_t index_of(ConnectionKind kind) { return static_cast<std::size_t>(kind) & 3; }
+std::size_t index_of(ConnectionKind kind) {
+    return static_cast<std::size_t>(kind) & 3;
+}
 std::size_t index_of(AuthMethod auth) {
     const auto i = static_cast<std::size_t>(auth);
     return i < kAuthTexts.size() ? i : 0;
@@ -56,7 +58,9 @@ std::optional<Enum> find_by(const Table& table, Field field, std::string_view te
 
 }  // namespace
 
-std::string_view kind_label(ConnectionKind kind) { return kKindTexts[index_of(kind)].label; }
+std::string_view kind_label(ConnectionKind kind) {
+    return kKindTexts[index_of(kind)].label;
+}
 std::string_view kind_short_name(ConnectionKind kind) {
     return kKindTexts[index_of(kind)].short_name;
 }
@@ -70,9 +74,15 @@ std::optional<ConnectionKind> kind_from_variant_name(std::string_view text) {
     return find_by<ConnectionKind>(kKindTexts, &KindTexts::variant, text);
 }
 
-std::string_view auth_label(AuthMethod auth) { return kAuthTexts[index_of(auth)].label; }
-std::string_view auth_key(AuthMethod auth) { return kAuthTexts[index_of(auth)].key; }
-std::string_view auth_variant_name(AuthMethod auth) { return kAuthTexts[index_of(auth)].variant; }
+std::string_view auth_label(AuthMethod auth) {
+    return kAuthTexts[index_of(auth)].label;
+}
+std::string_view auth_key(AuthMethod auth) {
+    return kAuthTexts[index_of(auth)].key;
+}
+std::string_view auth_variant_name(AuthMethod auth) {
+    return kAuthTexts[index_of(auth)].variant;
+}
 std::optional<AuthMethod> auth_from_label(std::string_view text) {
     return find_by<AuthMethod>(kAuthTexts, &AuthTexts::label, text);
 }
@@ -100,10 +110,13 @@ std::uint16_t default_port(ConnectionKind kind) {
 
 std::span<const AuthMethod> allowed_auth(ConnectionKind kind) {
     switch (kind) {
-        case ConnectionKind::Ssh: return kSshAuth;
+        case ConnectionKind::Ssh:
+            return kSshAuth;
         case ConnectionKind::Vnc:
-        case ConnectionKind::Rdp: return kPasswordOnly;
-        case ConnectionKind::Vorn: return kDeviceOnly;
+        case ConnectionKind::Rdp:
+            return kPasswordOnly;
+        case ConnectionKind::Vorn:
+            return kDeviceOnly;
     }
     return kPasswordOnly;
 }

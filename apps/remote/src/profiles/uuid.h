@@ -14,7 +14,7 @@
 namespace remote {
 
 class Uuid {
-public:
+  public:
     using Bytes = std::array<std::uint8_t, 16>;
 
     // The nil UUID (all zero).
@@ -37,7 +37,7 @@ public:
     friend constexpr auto operator<=>(const Uuid&, const Uuid&) = default;
     friend constexpr bool operator==(const Uuid&, const Uuid&) = default;
 
-private:
+  private:
     Bytes bytes_{};
 };
 

@@ -14,15 +14,17 @@ namespace {
 
 using namespace remote;
 using namespace std::chrono_literals;
-using vorn_ui::Rect;
 using vorn_ui::RecordingScene;
+using vorn_ui::Rect;
 
-Rect window(double width, double height = 800) { return {0, 0, width, height}; }
+Rect window(double width, double height = 800) {
+    return {0, 0, width, height};
+}
 
 TEST(Startup, SampleModeOnlyForExactlyOne) {
     const std::pair<std::optional<std::string_view>, LaunchMode> cases[] = {
         {"1", LaunchMode::Sample},  {std::nullopt, LaunchMode::Normal}, {"", LaunchMode::Normal},
-        {"1 ", LaunchMode::Normal}, {"true", LaunchMode::Normal},      {"01", LaunchMode::Normal},
+        {"1 ", LaunchMode::Normal}, {"true", LaunchMode::Normal},       {"01", LaunchMode::Normal},
         {" 1", LaunchMode::Normal}, {"\xff", LaunchMode::Normal},
     };
     for (const auto& [value, mode] : cases) {
@@ -103,9 +105,9 @@ TEST(RemoteAppState, InitialValues) {
     EXPECT_TRUE(std::holds_alternative<std::monostate>(app->session));
     EXPECT_TRUE(std::holds_alternative<operation::Idle>(app->operation));
     EXPECT_EQ(app->next_device_stream, 1u);
-    const std::string_view placeholders[] = {"Search machines…  ( / )", "My machine",
-                                             "hostname or IP", "Port", "username",
-                                             "group (optional)"};
+    const std::string_view placeholders[] = {
+        "Search machines…  ( / )", "My machine", "hostname or IP", "Port", "username",
+        "group (optional)"};
     for (std::size_t i = 0; i < kFormFieldCount; ++i) {
         EXPECT_EQ(app->inputs[i].placeholder(), placeholders[i]);
         EXPECT_TRUE(app->inputs[i].is_local());
@@ -274,7 +276,8 @@ Painted inspect(const RecordingScene& scene) {
                 fill->color.a == static_cast<std::uint8_t>(255 * 0.26 + 0.5)) {
                 p.scrim = true;
             }
-            if (r->width() == kRailWidth && fill->color == vorn_ui::Colors::dark().surface) p.rail = *r;
+            if (r->width() == kRailWidth && fill->color == vorn_ui::Colors::dark().surface)
+                p.rail = *r;
         }
         if (const auto* rr = std::get_if<vorn_ui::RoundedRect>(&fill->shape)) {
             if (rr->rect.width() == 18 && rr->rect.height() == 2) ++p.bars;
@@ -303,8 +306,8 @@ TEST(Frame, WideShowsRailWithoutScrimOrMenu) {
     ASSERT_EQ(app->click_targets.size(), 2u);
     EXPECT_EQ(app->click_targets[0].message, AppMessage{msg::ShowList{}});
     EXPECT_EQ(app->click_targets[1].message, AppMessage{msg::NewConnection{}});
-    EXPECT_EQ(tooltips_of(*app), (std::vector<std::optional<std::string>>{
-                                     "Connections", "Add connection (Ctrl+N)"}));
+    EXPECT_EQ(tooltips_of(*app),
+              (std::vector<std::optional<std::string>>{"Connections", "Add connection (Ctrl+N)"}));
 }
 
 TEST(Frame, NarrowOpenShowsRailOverScrimAndCloseButton) {
@@ -317,8 +320,9 @@ TEST(Frame, NarrowOpenShowsRailOverScrimAndCloseButton) {
     ASSERT_TRUE(p.rail.has_value());
     EXPECT_EQ(p.bars, 0);
     EXPECT_EQ(p.texts, (std::vector<std::string>{"≡", "+", "‹"}));
-    EXPECT_EQ(tooltips_of(*app), (std::vector<std::optional<std::string>>{
-                                     "Connections", "Add connection (Ctrl+N)", "Close navigation"}));
+    EXPECT_EQ(tooltips_of(*app),
+              (std::vector<std::optional<std::string>>{"Connections", "Add connection (Ctrl+N)",
+                                                       "Close navigation"}));
     EXPECT_EQ(app->click_targets.back().rect, (Rect{12, 12, 52, 52}));
     // The scrim comes before the rail, so the rail is drawn over it.
     std::size_t scrim_at = 0, rail_at = 0;
@@ -379,7 +383,7 @@ TEST(Frame, HoverDrivesTooltipUntilSettled) {
     app->paint_at(scene, t);
     const Rect plus = app->click_targets[1].rect;
     app->clear_redraw();
-    app->handle_input(vorn_ui::PointerMove{plus.center()}, nullptr);
+    app->handle_input_at(vorn_ui::PointerMove{plus.center()}, nullptr, t);
     EXPECT_TRUE(app->needs_redraw());
     ASSERT_TRUE(app->tooltips.present());
     EXPECT_EQ(app->tooltips.text(), "Add connection (Ctrl+N)");
@@ -391,8 +395,25 @@ TEST(Frame, HoverDrivesTooltipUntilSettled) {
     EXPECT_FALSE(app->wants_frames());
     const auto texts = inspect(scene).texts;
     EXPECT_NE(std::ranges::find(texts, "Add connection (Ctrl+N)"), texts.end());
-    app->handle_input(vorn_ui::PointerMove{{600, 400}}, nullptr);
+    app->handle_input_at(vorn_ui::PointerMove{{600, 400}}, nullptr, t);
     EXPECT_FALSE(app->tooltips.present());
+}
+
+TEST(Frame, TooltipDelayCountsFromHoverNotFromTheLastFrame) {
+    auto app = make_plain_app();
+    app->layout(window(1280));
+    RecordingScene scene;
+    auto t = app->frame_clock;
+    app->paint_at(scene, t);
+    const Rect list = app->click_targets[0].rect;
+    t += 10s;  // idle: no frames
+    app->handle_input_at(vorn_ui::PointerMove{list.center()}, nullptr, t);
+    app->paint_at(scene, t += 100ms);
+    EXPECT_TRUE(app->tooltips.present());
+    EXPECT_FALSE(app->tooltips.visible());
+    app->paint_at(scene, t += 450ms);
+    EXPECT_TRUE(app->tooltips.visible());
+    EXPECT_EQ(app->tooltips.text(), "Connections");
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ std::optional<Picture> read_png(const fs::path& path) {
 
 // A scratch directory for the run's document, state and runtime files, removed afterwards.
 class Screenshots : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/remote-screenshot-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -113,9 +113,9 @@ TEST_F(Screenshots, WideLayoutShowsTheRail) {
     const Picture p = shoot("", "1280x800");
     ASSERT_EQ(p.width, 1280);
     ASSERT_EQ(p.height, 800);
-    EXPECT_TRUE(pixel_is(p, 4, 400, c.surface));      // rail
-    EXPECT_TRUE(pixel_is(p, 63, 400, c.border));      // its right edge
-    EXPECT_TRUE(pixel_is(p, 640, 400, c.background)); // content, no scrim
+    EXPECT_TRUE(pixel_is(p, 4, 400, c.surface));       // rail
+    EXPECT_TRUE(pixel_is(p, 63, 400, c.border));       // its right edge
+    EXPECT_TRUE(pixel_is(p, 640, 400, c.background));  // content, no scrim
     EXPECT_TRUE(pixel_is(p, 1270, 790, c.background));
 }
 
@@ -133,11 +133,11 @@ TEST_F(Screenshots, NarrowClosedShowsOnlyTheMenuButton) {
     const Colors& c = Colors::dark();
     const Picture p = shoot("narrow", "600x800");
     ASSERT_EQ(p.width, 600);
-    EXPECT_TRUE(pixel_is(p, 4, 400, c.background));   // no rail
-    EXPECT_TRUE(pixel_is(p, 300, 400, c.background)); // no scrim
-    EXPECT_TRUE(pixel_is(p, 16, 32, c.surface));      // menu button
+    EXPECT_TRUE(pixel_is(p, 4, 400, c.background));                           // no rail
+    EXPECT_TRUE(pixel_is(p, 300, 400, c.background));                         // no scrim
+    EXPECT_TRUE(pixel_is(p, 16, 32, c.surface));                              // menu button
     for (int y : {26, 32, 38}) EXPECT_TRUE(pixel_is(p, 32, y, c.text)) << y;  // its three bars
-    EXPECT_TRUE(pixel_is(p, 32, 29, c.surface));      // between the bars
+    EXPECT_TRUE(pixel_is(p, 32, 29, c.surface));                              // between the bars
 }
 
 }  // namespace

@@ -50,12 +50,12 @@ TEST(Uuid, ParsesStandardFormsAndRefusesOthers) {
         {"urn:uuid:6ba7b810-9dad-41d1-80b4-00c04fd430c8", true},
         {"URN:UUID:6BA7B810-9DAD-41D1-80B4-00C04FD430C8", true},
         {"", false},
-        {"6ba7b810-9dad-41d1-80b4-00c04fd430c", false},     // one digit short
-        {"6ba7b810-9dad-41d1-80b4-00c04fd430c8a", false},   // one digit long
-        {"6ba7b8109-dad-41d1-80b4-00c04fd430c8", false},    // hyphen misplaced
-        {"6ba7b810-9dad-41d1-80b4-00c04fd430cg", false},    // not hex
-        {" 6ba7b810-9dad-41d1-80b4-00c04fd430c8", false},   // white space
-        {"{6ba7b810-9dad-41d1-80b4-00c04fd430c8", false},   // unbalanced brace
+        {"6ba7b810-9dad-41d1-80b4-00c04fd430c", false},    // one digit short
+        {"6ba7b810-9dad-41d1-80b4-00c04fd430c8a", false},  // one digit long
+        {"6ba7b8109-dad-41d1-80b4-00c04fd430c8", false},   // hyphen misplaced
+        {"6ba7b810-9dad-41d1-80b4-00c04fd430cg", false},   // not hex
+        {" 6ba7b810-9dad-41d1-80b4-00c04fd430c8", false},  // white space
+        {"{6ba7b810-9dad-41d1-80b4-00c04fd430c8", false},  // unbalanced brace
         {"6ba7b810-9dad-41d1-80b4-00c04fd430c8}", false},
         {"urn:uuid:6ba7b8109dad41d180b400c04fd430c8", false},
         {"urn:uuid:{6ba7b810-9dad-41d1-80b4-00c04fd430c8}", false},
@@ -88,7 +88,8 @@ constexpr char kPublicHex[] = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325a
 EndpointId::Bytes bytes_from_hex(std::string_view hex) {
     EndpointId::Bytes out{};
     for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+        out[i] =
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
     }
     return out;
 }

@@ -26,7 +26,12 @@ TEST(ProfileTexts, EveryKindForm) {
         std::vector<AuthMethod> auth;
     };
     const Row rows[] = {
-        {ConnectionKind::Ssh, "SSH", "SSH", "Ssh", 22, {AuthMethod::Password, AuthMethod::PublicKey}},
+        {ConnectionKind::Ssh,
+         "SSH",
+         "SSH",
+         "Ssh",
+         22,
+         {AuthMethod::Password, AuthMethod::PublicKey}},
         {ConnectionKind::Vnc, "VNC", "VNC", "Vnc", 5900, {AuthMethod::Password}},
         {ConnectionKind::Rdp, "RDP", "RDP", "Rdp", 3389, {AuthMethod::Password}},
         {ConnectionKind::Vorn, "Vorn device", "Vorn", "Vorn", 0, {AuthMethod::DeviceIdentity}},
@@ -66,8 +71,9 @@ TEST(ProfileTexts, EveryAuthAndPresenceForm) {
         EXPECT_EQ(auth_from_variant_name(r.variant), r.auth);
     }
     EXPECT_EQ(auth_from_label("password"), std::nullopt);
-    const std::pair<Presence, std::string_view> presences[] = {
-        {Presence::Online, "online"}, {Presence::Offline, "offline"}, {Presence::Unknown, "unknown"}};
+    const std::pair<Presence, std::string_view> presences[] = {{Presence::Online, "online"},
+                                                               {Presence::Offline, "offline"},
+                                                               {Presence::Unknown, "unknown"}};
     for (const auto& [presence, text] : presences) {
         EXPECT_EQ(presence_text(presence), text);
         EXPECT_EQ(presence_from_text(text), presence);
@@ -78,7 +84,8 @@ TEST(ProfileTexts, EveryAuthAndPresenceForm) {
 TEST(ProfileTexts, ChooserElementIds) {
     std::vector<std::string> kinds, auths;
     for (ConnectionKind k : kChooserKinds) kinds.push_back(kind_chooser_id(k));
-    EXPECT_EQ(kinds, (std::vector<std::string>{"remote.kind:SSH", "remote.kind:VNC", "remote.kind:Vorn"}));
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"remote.kind:SSH", "remote.kind:VNC", "remote.kind:Vorn"}));
     for (AuthMethod a : kAllAuthMethods) auths.push_back(auth_chooser_id(a));
     EXPECT_EQ(auths, (std::vector<std::string>{"remote.auth:password", "remote.auth:public-key",
                                                "remote.auth:device-identity"}));
@@ -87,12 +94,12 @@ TEST(ProfileTexts, ChooserElementIds) {
 TEST(UnicodeText, TrimsUnicodeWhiteSpaceOnly) {
     const std::pair<std::string, std::string> cases[] = {
         {"  host \t\n", "host"},
-        {"\u00A0\u3000name\u2028\u2003", "name"},      // no-break, ideographic, line sep, em space
-        {"\u200Bname\u200B", "\u200Bname\u200B"},      // zero-width space is not white space
+        {"\u00A0\u3000name\u2028\u2003", "name"},  // no-break, ideographic, line sep, em space
+        {"\u200Bname\u200B", "\u200Bname\u200B"},  // zero-width space is not white space
         {"a b", "a b"},
         {" \u00A0 ", ""},
-        {"\xC2 x", "\xC2 x"},                          // a broken sequence is not white space
-        {"x \xA0", "x \xA0"},                          // lone continuation byte stays
+        {"\xC2 x", "\xC2 x"},  // a broken sequence is not white space
+        {"x \xA0", "x \xA0"},  // lone continuation byte stays
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(trim_unicode(in), out) << in;
 }
@@ -103,12 +110,12 @@ TEST(UnicodeText, LowerCasesWithSimpleMapping) {
         {"ÄÖÜ ÀÉ", "äöü àé"},
         {"ΣΑΣ", "σασ"},
         {"ЖУК", "жук"},
-        {"İ", "i"},                 // simple mapping: one code point
-        {"ǅ", "ǆ"},                 // title-case digraph
-        {"Ａ", "ａ"},               // full-width
-        {"𐐀", "𐐨"},               // Deseret, four bytes
+        {"İ", "i"},    // simple mapping: one code point
+        {"ǅ", "ǆ"},    // title-case digraph
+        {"Ａ", "ａ"},  // full-width
+        {"𐐀", "𐐨"},    // Deseret, four bytes
         {"ß ẞ", "ß ß"},
-        {"\xFF\xC3", "\xFF\xC3"},   // invalid bytes pass through
+        {"\xFF\xC3", "\xFF\xC3"},  // invalid bytes pass through
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(lower_unicode(in), out) << in;
 }
@@ -135,15 +142,17 @@ const std::string kPortMessage = "Port must be 1–65535";
 
 TEST(Validation, PortTexts) {
     const std::pair<std::string, bool> cases[] = {
-        {"22", true},     {"1", true},     {"65535", true},   {"+22", true},
-        {"  2222 ", true}, {"\u00A08080\u3000", true}, {"00022", true},
-        {"0", false},     {"", false},     {"   ", false},    {"65536", false},
-        {"-22", false},   {"2 2", false},  {"++22", false},   {"+", false},
-        {"22a", false},   {"0x16", false}, {"99999999999999999999", false},
+        {"22", true},    {"1", true},       {"65535", true},
+        {"+22", true},   {"  2222 ", true}, {"\u00A08080\u3000", true},
+        {"00022", true}, {"0", false},      {"", false},
+        {"   ", false},  {"65536", false},  {"-22", false},
+        {"2 2", false},  {"++22", false},   {"+", false},
+        {"22a", false},  {"0x16", false},   {"99999999999999999999", false},
         {"２２", false},  // full-width digits are not decimal digits here
     };
     for (const auto& [port, ok] : cases) {
-        const Messages messages = validate_form(ssh_form([&](ConnectionForm& f) { f.port = port; }));
+        const Messages messages =
+            validate_form(ssh_form([&](ConnectionForm& f) { f.port = port; }));
         EXPECT_EQ(messages, ok ? Messages{} : Messages{kPortMessage}) << "port '" << port << "'";
     }
 }
@@ -156,31 +165,57 @@ TEST(Validation, MessagesInCheckOrder) {
     };
     const Case cases[] = {
         {"new form with name and host", ssh_form([](ConnectionForm&) {}), {}},
-        {"blank name and host", ssh_form([](ConnectionForm& f) { f.name = " "; f.host = "\t"; }),
+        {"blank name and host",
+         ssh_form([](ConnectionForm& f) {
+             f.name = " ";
+             f.host = "\t";
+         }),
          {"Name is required", "Host is required"}},
         {"everything wrong",
-         ssh_form([](ConnectionForm& f) { f.name = ""; f.host = ""; f.port = "0";
-                                          f.auth = AuthMethod::DeviceIdentity; }),
+         ssh_form([](ConnectionForm& f) {
+             f.name = "";
+             f.host = "";
+             f.port = "0";
+             f.auth = AuthMethod::DeviceIdentity;
+         }),
          {"Name is required", "Host is required", kPortMessage,
           "SSH profiles support password or public-key authentication."}},
-        {"ssh with device identity", ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::DeviceIdentity; }),
+        {"ssh with device identity",
+         ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::DeviceIdentity; }),
          {"SSH profiles support password or public-key authentication."}},
-        {"ssh with public key", ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::PublicKey; }), {}},
+        {"ssh with public key",
+         ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::PublicKey; }),
+         {}},
         {"vnc with public key",
-         ssh_form([](ConnectionForm& f) { f.kind = ConnectionKind::Vnc; f.auth = AuthMethod::PublicKey; }),
+         ssh_form([](ConnectionForm& f) {
+             f.kind = ConnectionKind::Vnc;
+             f.auth = AuthMethod::PublicKey;
+         }),
          {"VNC profiles support password authentication only."}},
         {"rdp with device identity",
-         ssh_form([](ConnectionForm& f) { f.kind = ConnectionKind::Rdp; f.auth = AuthMethod::DeviceIdentity; }),
+         ssh_form([](ConnectionForm& f) {
+             f.kind = ConnectionKind::Rdp;
+             f.auth = AuthMethod::DeviceIdentity;
+         }),
          {"RDP profiles support password authentication only."}},
         {"vorn with password, bad host: only the auth message",
-         ssh_form([](ConnectionForm& f) { f.kind = ConnectionKind::Vorn; f.host = "nope"; }),
+         ssh_form([](ConnectionForm& f) {
+             f.kind = ConnectionKind::Vorn;
+             f.host = "nope";
+         }),
          {"Vorn device profiles must use Vorn device identity."}},
         {"vorn with endpoint id", vorn_form(kEndpoint), {}},
         {"vorn with padded endpoint id", vorn_form("  " + kEndpoint + "\u00A0"), {}},
-        {"vorn with plain host name", vorn_form("tablet.local"),
+        {"vorn with plain host name",
+         vorn_form("tablet.local"),
          {"Vorn device node must be an exact certified endpoint id."}},
         {"vorn never checks the port",
-         [] { auto f = vorn_form(kEndpoint); f.port = "-1 junk"; return f; }(), {}},
+         [] {
+             auto f = vorn_form(kEndpoint);
+             f.port = "-1 junk";
+             return f;
+         }(),
+         {}},
         {"vorn with empty host: only the host message", vorn_form("  "), {"Host is required"}},
     };
     for (const Case& c : cases) EXPECT_EQ(validate_form(c.form), c.expected) << c.what;
@@ -193,7 +228,8 @@ TEST(Validation, CompatibilityOfStoredProfiles) {
     profile.host = kEndpoint;
     EXPECT_EQ(compatibility_issue(profile), std::nullopt);
     profile.host = kEndpoint.substr(1);
-    EXPECT_EQ(compatibility_issue(profile), "Vorn device node must be an exact certified endpoint id.");
+    EXPECT_EQ(compatibility_issue(profile),
+              "Vorn device node must be an exact certified endpoint id.");
     profile.host = "";
     EXPECT_EQ(compatibility_issue(profile), std::nullopt);  // left to the required-host check
     profile.auth = AuthMethod::Password;
@@ -206,7 +242,8 @@ TEST(Validation, VisibleMessagesFollowTouchedFields) {
     const Messages all = {"Name is required", "Host is required", kPortMessage};
     ConnectionForm device = vorn_form("tablet.local");
     device.name = "";
-    ConnectionForm mismatch = ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::DeviceIdentity; });
+    ConnectionForm mismatch =
+        ssh_form([](ConnectionForm& f) { f.auth = AuthMethod::DeviceIdentity; });
     struct Case {
         const char* what;
         const ConnectionForm& form;
@@ -220,11 +257,17 @@ TEST(Validation, VisibleMessagesFollowTouchedFields) {
         {"host touched", blank, {.touched_host = true}, {"Host is required"}},
         {"port touched", blank, {.touched_port = true}, {kPortMessage}},
         {"endpoint needs host touched", device, {.touched_name = true}, {"Name is required"}},
-        {"endpoint after host touched", device, {.touched_host = true},
+        {"endpoint after host touched",
+         device,
+         {.touched_host = true},
          {"Vorn device node must be an exact certified endpoint id."}},
-        {"endpoint after failed save", device, {.submitted = true},
+        {"endpoint after failed save",
+         device,
+         {.submitted = true},
          {"Name is required", "Vorn device node must be an exact certified endpoint id."}},
-        {"fieldless message always shown", mismatch, {},
+        {"fieldless message always shown",
+         mismatch,
+         {},
          {"SSH profiles support password or public-key authentication."}},
     };
     for (const Case& c : cases) EXPECT_EQ(visible_messages(c.form, c.flags), c.expected) << c.what;
@@ -293,9 +336,8 @@ TEST(FormChoosers, NewFormAndFormFromProfile) {
     ConnectionProfile p = make_profile("Box", ConnectionKind::Ssh, "box", 2222, "ann");
     p.group = "lab";
     p.auth = AuthMethod::PublicKey;
-    EXPECT_EQ(form_from_profile(p),
-              (ConnectionForm{"Box", "box", "2222", "ann", "lab", AuthMethod::PublicKey,
-                              ConnectionKind::Ssh}));
+    EXPECT_EQ(form_from_profile(p), (ConnectionForm{"Box", "box", "2222", "ann", "lab",
+                                                    AuthMethod::PublicKey, ConnectionKind::Ssh}));
     EXPECT_EQ(form_from_profile(make_profile("t", ConnectionKind::Vorn, kEndpoint, 0)).port, "0");
 }
 
@@ -308,8 +350,13 @@ TEST(FormToProfile, TrimsAndAppliesKindRules) {
         std::string user;
     };
     const auto form = [](ConnectionKind kind, std::string port, std::string user) {
-        return ConnectionForm{" \u00A0Name ", "\thost ", std::move(port), std::move(user), " g ",
-                              allowed_auth(kind).front(), kind};
+        return ConnectionForm{" \u00A0Name ",
+                              "\thost ",
+                              std::move(port),
+                              std::move(user),
+                              " g ",
+                              allowed_auth(kind).front(),
+                              kind};
     };
     const Case cases[] = {
         {"ssh keeps trimmed user", form(ConnectionKind::Ssh, " +2222 ", " ann "), 2222, "ann"},
@@ -341,7 +388,10 @@ TEST(Save, RefusalMovesFocusToFirstFieldNeedingAttention) {
         std::optional<SaveFocus> focus;
     };
     const Case cases[] = {
-        {"blank name and host", ssh_form([](ConnectionForm& f) { f.name = ""; f.host = ""; }),
+        {"blank name and host", ssh_form([](ConnectionForm& f) {
+             f.name = "";
+             f.host = "";
+         }),
          SaveFocus::Name},
         {"blank host", ssh_form([](ConnectionForm& f) { f.host = " "; }), SaveFocus::Host},
         {"bad endpoint id", vorn_form("tablet"), SaveFocus::Host},
@@ -455,8 +505,11 @@ TEST(Listing, OrderFavouritesFirstCaseInsensitiveStable) {
         {"favourite first", {{"b", false}, {"A", false}, {"c", true}}, {"c", "A", "b"}},
         {"case-insensitive", {{"Beta", false}, {"alpha", false}}, {"alpha", "Beta"}},
         {"prefix first", {{"abc", false}, {"ab", false}, {"AB c", false}}, {"ab", "AB c", "abc"}},
-        {"non-ASCII lower-cased", {{"Émile", false}, {"éa", false}, {"z", false}}, {"z", "éa", "Émile"}},
-        {"ties keep document order", {{"X", false}, {"x", false}, {"X", true}, {"x", true}},
+        {"non-ASCII lower-cased",
+         {{"Émile", false}, {"éa", false}, {"z", false}},
+         {"z", "éa", "Émile"}},
+        {"ties keep document order",
+         {{"X", false}, {"x", false}, {"X", true}, {"x", true}},
          {"X", "x", "X", "x"}},
     };
     for (const Case& c : cases) {
@@ -471,7 +524,8 @@ TEST(Listing, OrderFavouritesFirstCaseInsensitiveStable) {
         // list_order on its own gives the same order.
         std::vector<ConnectionProfile> sorted = profiles;
         std::ranges::stable_sort(sorted, list_order);
-        for (std::size_t i = 0; i < sorted.size(); ++i) EXPECT_EQ(sorted[i].id, rows[i]->id) << c.what;
+        for (std::size_t i = 0; i < sorted.size(); ++i)
+            EXPECT_EQ(sorted[i].id, rows[i]->id) << c.what;
         if (std::string(c.what) == "ties keep document order") {
             EXPECT_EQ(rows[0], &profiles[2]);
             EXPECT_EQ(rows[1], &profiles[3]);
