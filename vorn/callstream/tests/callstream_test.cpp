@@ -186,6 +186,16 @@ TEST(SimulatedDevice, StreamsItsPictureAndDrawsTheInputItReceives) {
     EXPECT_EQ(size.height, 720u);
 
     H264Decoder d = make_decoder();
+    // Frames since the last key frame (an IDR slice); a viewer joining late waits at most a second.
+    int since_key = -1, longest_gap = 0, frames = 0;
+    auto is_key = [](const std::vector<std::uint8_t>& unit) {
+        for (std::size_t i = 0; i + 3 < unit.size(); ++i) {
+            if (unit[i] == 0 && unit[i + 1] == 0 && unit[i + 2] == 1 && (unit[i + 3] & 0x1F) == 5) {
+                return true;
+            }
+        }
+        return false;
+    };
     // Decodes frames until `accept` likes a picture; at most 90 frames (three seconds).
     auto picture_where = [&](auto accept) -> std::optional<DecodedFrame> {
         for (int i = 0; i < 90; ++i) {
@@ -198,6 +208,13 @@ TEST(SimulatedDevice, StreamsItsPictureAndDrawsTheInputItReceives) {
             if (!frame || !frame->data) {
                 return std::nullopt;
             }
+            ++frames;
+            if (is_key(*frame->data)) {
+                since_key = 0;
+            } else if (since_key >= 0) {
+                longest_gap = std::max(longest_gap, ++since_key);
+            }
+            EXPECT_GE(since_key, 0) << "the stream did not start with a key frame";
             if (auto p = d.decode(*frame->data); p && accept(*p)) {
                 return p;
             }
@@ -230,6 +247,10 @@ TEST(SimulatedDevice, StreamsItsPictureAndDrawsTheInputItReceives) {
     EXPECT_TRUE(picture_where([&](const DecodedFrame& p) { return near(pixel(p, key_x, key_y), sample::kBackground); }))
         << "the released key stayed in the picture";
 
+    while (frames < 45 && picture_where([](const DecodedFrame&) { return true; })) {
+    }
+    EXPECT_GE(frames, 45);
+    EXPECT_LE(longest_gap, 29) << "over " << frames << " frames";
     device.deliver(vf::CloseStream{7});
     // Closing joined the stream's thread: after what was already sent, nothing more comes.
     while (sink.next(std::chrono::milliseconds(0))) {
