@@ -649,7 +649,7 @@ struct Document::Impl {
     }
 
     // ---- remote changes ----
-    std::expected<void, std::string> apply_remote(const Change& c, const ChangeHash& hash) {
+    std::expected<void, std::string> apply_remote(Change&& c, const ChangeHash& hash) {
         const ActorState st = actors.contains(c.actor) ? actors[c.actor] : ActorState{};
         if (c.seq != st.seq + 1) {
             return std::unexpected(
@@ -673,16 +673,15 @@ struct Document::Impl {
             }
         }
         if (!c.ops.empty()) max_op = std::max(max_op, c.start_op + c.ops.size() - 1);
-        record(c, hash);
+        record(std::move(c), hash);
         return {};
     }
 
-    std::expected<void, std::string> apply_changes(std::span<const Change> changes) {
+    std::expected<void, std::string> apply_changes(std::vector<Change>&& changes) {
         commit();
         std::string first_error;
         std::vector<ChangeHash> ready;
-        for (const Change& in : changes) {
-            Change c = in;
+        for (Change& c : changes) {
             std::sort(c.deps.begin(), c.deps.end());
             c.deps.erase(std::unique(c.deps.begin(), c.deps.end()), c.deps.end());
             ChangeHash h = hash_of(encode_change(c));
@@ -702,7 +701,7 @@ struct Document::Impl {
             ready.pop_back();
             auto node = waiting.extract(h);
             if (node.empty()) continue;
-            auto r = apply_remote(node.mapped().change, h);
+            auto r = apply_remote(std::move(node.mapped().change), h);
             if (!r) {
                 if (first_error.empty()) first_error = r.error();
                 continue;  // its dependents keep waiting: they can never apply
@@ -972,12 +971,15 @@ std::vector<Change> Document::get_changes_since(std::span<const ChangeHash> head
 }
 
 std::expected<void, std::string> Document::apply_changes(std::span<const Change> changes) {
-    return impl_->apply_changes(changes);
+    return impl_->apply_changes(std::vector<Change>(changes.begin(), changes.end()));
+}
+
+std::expected<void, std::string> Document::apply_changes(std::vector<Change>&& changes) {
+    return impl_->apply_changes(std::move(changes));
 }
 
 std::expected<void, std::string> Document::merge(Document& other) {
-    auto changes = other.get_changes_since(get_heads());
-    return apply_changes(changes);
+    return apply_changes(other.get_changes_since(get_heads()));
 }
 
 std::size_t Document::pending_changes() const { return impl_->waiting.size(); }

@@ -184,6 +184,7 @@ public:
     // dependencies have not arrived wait in a queue until they do. Fails on a malformed change
     // (which is then dropped) without affecting the others.
     [[nodiscard]] std::expected<void, std::string> apply_changes(std::span<const Change> changes);
+    [[nodiscard]] std::expected<void, std::string> apply_changes(std::vector<Change>&& changes);
     [[nodiscard]] std::expected<void, std::string> merge(Document& other);
     [[nodiscard]] std::size_t pending_changes() const;  // waiting for dependencies
     [[nodiscard]] bool has_change(const ChangeHash& hash) const;

@@ -478,7 +478,7 @@ std::expected<std::unique_ptr<Store>, std::string> Store::open_at(const Location
     for (const auto& name : *names) {
         if (name != impl->own_name) impl->read_other(name, true, changes);
     }
-    if (auto r = impl->document.apply_changes(changes); !r) {
+    if (auto r = impl->document.apply_changes(std::move(changes)); !r) {
         impl->warn("some saved document changes could not be applied: " + r.error());
     }
     Impl* raw = impl.get();
@@ -515,7 +515,7 @@ std::expected<bool, std::string> Store::refresh() {
         if (name != impl_->own_name) impl_->read_other(name, false, changes);
     }
     if (changes.empty()) return false;
-    if (auto r = impl_->document.apply_changes(changes); !r) {
+    if (auto r = impl_->document.apply_changes(std::move(changes)); !r) {
         impl_->warn("some document changes from other devices could not be applied: " + r.error());
     }
     return impl_->document.get_heads() != before;
