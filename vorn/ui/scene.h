@@ -116,18 +116,12 @@ public:
     };
     using Item = std::variant<Fill, Stroke, PushLayer, PopLayer, DrawImage, TextRun>;
 
-    void fill(const Shape& s, Color c, const Affine& t = {}) override { items.push_back(Fill{s, c, t}); }
-    void stroke(const Shape& s, Color c, double w, const Affine& t = {}) override {
-        items.push_back(Stroke{s, c, w, t});
-    }
-    void push_layer(const Shape& clip, double opacity = 1.0, Blend blend = Blend::Normal) override {
-        items.push_back(PushLayer{clip, opacity, blend});
-    }
-    void pop_layer() override { items.push_back(PopLayer{}); }
-    void draw_image(const Image& i, const Rect& d, bool smooth = true) override {
-        items.push_back(DrawImage{i, d, smooth});
-    }
-    void draw_text(const TextRun& run) override { items.push_back(run); }
+    void fill(const Shape& s, Color c, const Affine& t = {}) override;
+    void stroke(const Shape& s, Color c, double w, const Affine& t = {}) override;
+    void push_layer(const Shape& clip, double opacity = 1.0, Blend blend = Blend::Normal) override;
+    void pop_layer() override;
+    void draw_image(const Image& i, const Rect& d, bool smooth = true) override;
+    void draw_text(const TextRun& run) override;
 
     // The recorded text runs, in drawing order.
     std::vector<TextRun> texts() const;
