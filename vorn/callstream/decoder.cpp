@@ -51,10 +51,17 @@ struct SwsDeleter {
 // The full-range ("J") formats are the limited-range ones with another range flag.
 AVPixelFormat plain_format(AVPixelFormat format, bool& full_range) {
     switch (format) {
-        case AV_PIX_FMT_YUVJ420P: full_range = true; return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P: full_range = true; return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P: full_range = true; return AV_PIX_FMT_YUV444P;
-        default: return format;
+        case AV_PIX_FMT_YUVJ420P:
+            full_range = true;
+            return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P:
+            full_range = true;
+            return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P:
+            full_range = true;
+            return AV_PIX_FMT_YUV444P;
+        default:
+            return format;
     }
 }
 
@@ -109,15 +116,16 @@ struct H264Decoder::State {
             return std::nullopt;
         }
         bool full_range = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(f->format), full_range);
+        const AVPixelFormat format =
+            plain_format(static_cast<AVPixelFormat>(f->format), full_range);
         if (format == AV_PIX_FMT_NONE) {
             return std::nullopt;
         }
         const int colorspace = f->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
         const ConverterKey key{width, height, format, colorspace, full_range};
         if (!sws || key != converter_key) {
-            sws.reset(sws_getContext(width, height, format, width, height, AV_PIX_FMT_RGBA, SWS_BILINEAR,
-                                     nullptr, nullptr, nullptr));
+            sws.reset(sws_getContext(width, height, format, width, height, AV_PIX_FMT_RGBA,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
             converter_key = {};
             if (!sws) {
                 return std::nullopt;
@@ -130,7 +138,8 @@ struct H264Decoder::State {
         out.width = static_cast<std::uint32_t>(width);
         out.height = static_cast<std::uint32_t>(height);
         try {
-            out.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+            out.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                              4);
         } catch (const std::bad_alloc&) {
             return std::nullopt;
         }
@@ -209,8 +218,8 @@ std::optional<DecodedFrame> H264Decoder::decode(std::span<const std::uint8_t> da
     while (left > 0) {
         std::uint8_t* unit = nullptr;
         int unit_size = 0;
-        const int used = av_parser_parse2(s.parser.get(), s.codec.get(), &unit, &unit_size, cursor, left,
-                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        const int used = av_parser_parse2(s.parser.get(), s.codec.get(), &unit, &unit_size, cursor,
+                                          left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0 || used > left) {
             break;
         }

@@ -20,7 +20,7 @@ struct DecodedFrame {
 };
 
 class H264Decoder {
-public:
+  public:
     // Fails only when the codec library lacks an H.264 decoder or memory runs out.
     [[nodiscard]] static std::expected<H264Decoder, std::string> create();
 
@@ -35,7 +35,7 @@ public:
     // pictures (or damage them until the next key frame), never the stream.
     [[nodiscard]] std::optional<DecodedFrame> decode(std::span<const std::uint8_t> data);
 
-private:
+  private:
     struct State;
     explicit H264Decoder(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;

@@ -56,7 +56,8 @@ H264Encoder::~H264Encoder() = default;
 std::expected<H264Encoder, std::string> H264Encoder::create(const EncoderSettings& settings) {
     if (settings.width == 0 || settings.height == 0 || settings.width % 2 || settings.height % 2 ||
         settings.width > 8192 || settings.height > 8192 || settings.frames_per_second <= 0) {
-        return std::unexpected("an H.264 picture needs an even width and height up to 8192 and a positive rate");
+        return std::unexpected(
+            "an H.264 picture needs an even width and height up to 8192 and a positive rate");
     }
     // The encoder prints its statistics when it closes; a device has no one to read them.
     static std::once_flag quiet;
@@ -100,8 +101,9 @@ std::expected<std::vector<std::uint8_t>, std::string> H264Encoder::encode(const 
     AVCodecContext* c = s.codec.get();
     const std::size_t luma = std::size_t{picture.width} * picture.height;
     const std::size_t chroma = std::size_t{picture.chroma_width()} * picture.chroma_height();
-    if (static_cast<int>(picture.width) != c->width || static_cast<int>(picture.height) != c->height ||
-        picture.y.size() != luma || picture.u.size() != chroma || picture.v.size() != chroma) {
+    if (static_cast<int>(picture.width) != c->width ||
+        static_cast<int>(picture.height) != c->height || picture.y.size() != luma ||
+        picture.u.size() != chroma || picture.v.size() != chroma) {
         return std::unexpected("the picture does not have the encoder's size");
     }
     AVFrame* f = s.frame.get();

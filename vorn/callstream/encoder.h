@@ -32,8 +32,9 @@ struct EncoderSettings {
 };
 
 class H264Encoder {
-public:
-    [[nodiscard]] static std::expected<H264Encoder, std::string> create(const EncoderSettings& settings);
+  public:
+    [[nodiscard]] static std::expected<H264Encoder, std::string> create(
+        const EncoderSettings& settings);
 
     H264Encoder(H264Encoder&&) noexcept;
     H264Encoder& operator=(H264Encoder&&) noexcept;
@@ -42,10 +43,10 @@ public:
     // One access unit per picture (key frames carry their parameter sets, so
     // a decoder may join at any key frame). The picture must have the size
     // the encoder was made for.
-    [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> encode(const YuvPicture& picture,
-                                                                             bool force_key = false);
+    [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> encode(
+        const YuvPicture& picture, bool force_key = false);
 
-private:
+  private:
     struct State;
     explicit H264Encoder(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;

@@ -22,10 +22,14 @@ constexpr std::size_t kMaxKeysShown = 8;
 
 int button_bit(std::uint32_t code) {
     switch (code) {
-        case 0x110: return 0;
-        case 0x111: return 1;
-        case 0x112: return 2;
-        default: return -1;
+        case 0x110:
+            return 0;
+        case 0x111:
+            return 1;
+        case 0x112:
+            return 2;
+        default:
+            return -1;
     }
 }
 
@@ -44,7 +48,8 @@ struct SimulatedDevice::Stream {
             overlay.pointer = std::array<double, 2>{m->x, m->y};
         } else if (auto* b = std::get_if<PointerButton>(&input)) {
             if (int bit = button_bit(b->button); bit >= 0) {
-                overlay.buttons = b->pressed ? overlay.buttons | (1u << bit) : overlay.buttons & ~(1u << bit);
+                overlay.buttons =
+                    b->pressed ? overlay.buttons | (1u << bit) : overlay.buttons & ~(1u << bit);
             }
         } else if (auto* k = std::get_if<KeyInput>(&input)) {
             auto& keys = overlay.keys;
@@ -69,15 +74,17 @@ struct SimulatedDevice::Stream {
         if (!wait_until(Clock::now() + settings.consent_delay)) {
             return;
         }
-        auto encoder = encoder::H264Encoder::create({.width = settings.width,
-                                                     .height = settings.height,
-                                                     .frames_per_second = settings.frames_per_second,
-                                                     .key_interval = settings.frames_per_second,
-                                                     .preset = "ultrafast",
-                                                     .threads = 1});
+        auto encoder =
+            encoder::H264Encoder::create({.width = settings.width,
+                                          .height = settings.height,
+                                          .frames_per_second = settings.frames_per_second,
+                                          .key_interval = settings.frames_per_second,
+                                          .preset = "ultrafast",
+                                          .threads = 1});
         if (!encoder) {
-            post(Closed{stream, CloseReason::Other,
-                        "The simulated device could not start its video encoder: " + encoder.error()});
+            post(Closed{
+                stream, CloseReason::Other,
+                "The simulated device could not start its video encoder: " + encoder.error()});
             return;
         }
         post(StreamStarted{stream, settings.width, settings.height});
@@ -94,11 +101,13 @@ struct SimulatedDevice::Stream {
             sample::draw(picture, n, seen);
             auto unit = encoder->encode(picture);
             if (!unit) {
-                post(Closed{stream, CloseReason::Other, "The simulated device stopped sharing: " + unit.error()});
+                post(Closed{stream, CloseReason::Other,
+                            "The simulated device stopped sharing: " + unit.error()});
                 return;
             }
             if (!unit->empty()) {
-                post(Frame{stream, std::make_shared<const std::vector<std::uint8_t>>(std::move(*unit))});
+                post(Frame{stream,
+                           std::make_shared<const std::vector<std::uint8_t>>(std::move(*unit))});
             }
             next += period;
             // A device that fell behind skips ahead rather than sending a burst.
@@ -127,7 +136,9 @@ SimulatedDevice::~SimulatedDevice() {
     }
 }
 
-void SimulatedDevice::start(Post post) { post_ = std::move(post); }
+void SimulatedDevice::start(Post post) {
+    post_ = std::move(post);
+}
 
 void SimulatedDevice::deliver(Command command) {
     if (auto* open = std::get_if<OpenStream>(&command)) {
@@ -157,7 +168,9 @@ void SimulatedDevice::deliver(Command command) {
     }
 }
 
-void NoRouteBackend::start(Post post) { post_ = std::move(post); }
+void NoRouteBackend::start(Post post) {
+    post_ = std::move(post);
+}
 
 void NoRouteBackend::deliver(Command command) {
     if (auto* open = std::get_if<OpenStream>(&command); open && post_) {

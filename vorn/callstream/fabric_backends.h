@@ -34,7 +34,7 @@ struct SimulatedDeviceSettings {
 // thread; closing a stream or destroying the backend joins it (at most one
 // frame's encoding), so `post` must not wait for the UI thread.
 class SimulatedDevice final : public Backend {
-public:
+  public:
     explicit SimulatedDevice(SimulatedDeviceSettings settings = {});
     ~SimulatedDevice() override;
     SimulatedDevice(const SimulatedDevice&) = delete;
@@ -43,7 +43,7 @@ public:
     void start(Post post) override;
     void deliver(Command command) override;
 
-private:
+  private:
     struct Stream;
     SimulatedDeviceSettings settings_;
     Post post_;
@@ -55,18 +55,18 @@ inline constexpr std::string_view kNoRouteText = "This build has no route to Vor
 
 // Closes every stream it is asked to open, with kNoRouteText; ignores the rest.
 class NoRouteBackend final : public Backend {
-public:
+  public:
     void start(Post post) override;
     void deliver(Command command) override;
 
-private:
+  private:
     Post post_;
 };
 
 // Records the commands it is given; a test plays the device by emitting events.
 // Safe from any thread.
 class ScriptedBackend final : public Backend {
-public:
+  public:
     void start(Post post) override;
     void deliver(Command command) override;
 
@@ -75,7 +75,7 @@ public:
     // Hands the event to the platform as a device would; false before start.
     bool emit(Event event);
 
-private:
+  private:
     mutable std::mutex mutex_;
     Post post_;
     std::vector<Command> commands_;

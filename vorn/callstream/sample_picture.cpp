@@ -15,7 +15,9 @@ struct Yuv {
 // Limited-range BT.601, which is what a decoder assumes for an untagged stream.
 Yuv to_yuv(Rgb c) {
     const double r = c.r, g = c.g, b = c.b;
-    auto clamp = [](double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
+    auto clamp = [](double v) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+    };
     return {clamp(16 + (65.481 * r + 128.553 * g + 24.966 * b) / 255),
             clamp(128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255),
             clamp(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255)};
@@ -43,15 +45,24 @@ void fill(encoder::YuvPicture& p, long x0, long y0, long x1, long y1, Rgb colour
 
 // 3 × 5 digit glyphs, one row per 3 bits, top row first.
 constexpr std::array<std::array<std::uint8_t, 5>, 10> kDigits = {{
-    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1},
-    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7},
+    {7, 5, 5, 5, 7},
+    {2, 6, 2, 2, 7},
+    {7, 1, 7, 4, 7},
+    {7, 1, 7, 1, 7},
+    {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7},
+    {7, 4, 7, 5, 7},
+    {7, 1, 1, 1, 1},
+    {7, 5, 7, 5, 7},
+    {7, 5, 7, 1, 7},
 }};
 
 void draw_digit(encoder::YuvPicture& p, long x, long y, long cell, int digit) {
     for (int row = 0; row < 5; ++row) {
         for (int col = 0; col < 3; ++col) {
             if (kDigits[digit][row] & (4 >> col)) {
-                fill(p, x + col * cell, y + row * cell, x + (col + 1) * cell, y + (row + 1) * cell, kKeyText);
+                fill(p, x + col * cell, y + row * cell, x + (col + 1) * cell, y + (row + 1) * cell,
+                     kKeyText);
             }
         }
     }

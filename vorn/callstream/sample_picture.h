@@ -20,8 +20,14 @@ struct Rgb {
 
 // The bars across the top quarter, left to right, each an eighth of the width.
 inline constexpr std::array<Rgb, 8> kBars = {{
-    {235, 235, 235}, {235, 235, 16}, {16, 235, 235}, {16, 235, 16},
-    {235, 16, 235}, {235, 16, 16}, {16, 16, 235}, {16, 16, 16},
+    {235, 235, 235},
+    {235, 235, 16},
+    {16, 235, 235},
+    {16, 235, 16},
+    {235, 16, 235},
+    {235, 16, 16},
+    {16, 16, 235},
+    {16, 16, 16},
 }};
 inline constexpr Rgb kBackground = {40, 44, 52};
 inline constexpr Rgb kBlock = {255, 140, 0};

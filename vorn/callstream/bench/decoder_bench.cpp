@@ -21,8 +21,12 @@ constexpr std::size_t kFrames = 120;
 // Fine texture scrolling up three rows a frame, like a long page being read: every
 // macroblock changes and carries detail, much harder to decode than flat colour.
 Units scrolling_texture(const std::string& preset) {
-    auto encoder = encoder::H264Encoder::create(
-        {.width = kWidth, .height = kHeight, .frames_per_second = 60, .key_interval = 60, .preset = preset, .threads = 2});
+    auto encoder = encoder::H264Encoder::create({.width = kWidth,
+                                                 .height = kHeight,
+                                                 .frames_per_second = 60,
+                                                 .key_interval = 60,
+                                                 .preset = preset,
+                                                 .threads = 2});
     if (!encoder) {
         std::fprintf(stderr, "%s\n", encoder.error().c_str());
         std::abort();
@@ -39,7 +43,8 @@ Units scrolling_texture(const std::string& preset) {
     auto picture = encoder::YuvPicture::blank(kWidth, kHeight);
     Units units;
     for (std::size_t n = 0; n < kFrames; ++n) {
-        std::copy_n(texture.begin() + static_cast<long>(3 * n * kWidth), picture.y.size(), picture.y.begin());
+        std::copy_n(texture.begin() + static_cast<long>(3 * n * kWidth), picture.y.size(),
+                    picture.y.begin());
         auto unit = encoder->encode(picture);
         if (!unit) {
             std::abort();
@@ -56,8 +61,12 @@ const Units& stream(const std::string& kind) {
     }
     Units units;
     if (kind == "sample") {
-        units = *sample::encode_stream({.width = kWidth, .height = kHeight, .frames_per_second = 60,
-                                        .key_interval = 60, .preset = "veryfast", .threads = 2},
+        units = *sample::encode_stream({.width = kWidth,
+                                        .height = kHeight,
+                                        .frames_per_second = 60,
+                                        .key_interval = 60,
+                                        .preset = "veryfast",
+                                        .threads = 2},
                                        kFrames);
     } else {
         units = scrolling_texture(kind == "text-ultrafast" ? "ultrafast" : "veryfast");
@@ -81,15 +90,20 @@ void decode_stream(benchmark::State& state, const std::string& kind) {
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.counters["pictures"] = static_cast<double>(pictures);
-    state.counters["kbit_per_frame"] = static_cast<double>(bytes) * 8 / 1000 / static_cast<double>(units.size());
+    state.counters["kbit_per_frame"] =
+        static_cast<double>(bytes) * 8 / 1000 / static_cast<double>(units.size());
 }
 
 // items_per_second is frames per second of wall time (the decoder may use a second thread).
-BENCHMARK_CAPTURE(decode_stream, sample_picture_1080p, std::string("sample"))->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(decode_stream, sample_picture_1080p, std::string("sample"))
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(decode_stream, scrolling_text_1080p_cavlc, std::string("text-ultrafast"))
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(decode_stream, scrolling_text_1080p_cabac, std::string("text-veryfast"))
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

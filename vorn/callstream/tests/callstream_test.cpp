@@ -23,7 +23,8 @@ sample::Rgb pixel(const DecodedFrame& f, std::uint32_t x, std::uint32_t y) {
 }
 
 bool near(sample::Rgb a, sample::Rgb b, int tolerance = 30) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
 }
 
 std::string show(sample::Rgb c) {
@@ -31,26 +32,29 @@ std::string show(sample::Rgb c) {
 }
 
 // Checks that `f` is sample picture number `n` without input: bars, background and the block.
-void expect_sample_picture(const DecodedFrame& f, std::uint64_t n, std::uint32_t width, std::uint32_t height) {
+void expect_sample_picture(const DecodedFrame& f, std::uint64_t n, std::uint32_t width,
+                           std::uint32_t height) {
     ASSERT_EQ(f.width, width);
     ASSERT_EQ(f.height, height);
     ASSERT_EQ(f.pixels.size(), std::size_t{width} * height * 4);
     for (std::size_t i = 0; i < sample::kBars.size(); ++i) {
         const auto x = static_cast<std::uint32_t>(width * (2 * i + 1) / 16);
-        EXPECT_TRUE(near(pixel(f, x, height / 8), sample::kBars[i])) << "bar " << i << " is "
-                                                                    << show(pixel(f, x, height / 8));
+        EXPECT_TRUE(near(pixel(f, x, height / 8), sample::kBars[i]))
+            << "bar " << i << " is " << show(pixel(f, x, height / 8));
     }
     EXPECT_TRUE(near(pixel(f, width / 2, height * 11 / 16), sample::kBackground));
     const std::uint32_t side = height / 9;
     const auto block_x = static_cast<std::uint32_t>((n * 8) % (width - side)) + side / 2;
     EXPECT_TRUE(near(pixel(f, block_x, height / 2), sample::kBlock))
-        << "picture " << n << " has no block at x " << block_x << ": " << show(pixel(f, block_x, height / 2));
+        << "picture " << n << " has no block at x " << block_x << ": "
+        << show(pixel(f, block_x, height / 2));
     EXPECT_EQ(f.pixels[3], 255);
     EXPECT_EQ(f.pixels.back(), 255);
 }
 
 Units stream(std::uint32_t width, std::uint32_t height, std::size_t count, int key_interval) {
-    auto units = sample::encode_stream({.width = width, .height = height, .key_interval = key_interval}, count);
+    auto units = sample::encode_stream(
+        {.width = width, .height = height, .key_interval = key_interval}, count);
     EXPECT_TRUE(units) << units.error();
     return units ? *units : Units{};
 }
@@ -105,10 +109,13 @@ TEST(H264Decoder, HostileInputCostsNothingButPictures) {
     for (int i = 0; i < 200; ++i) {
         start_codes.insert(start_codes.end(), {0, 0, 1});
     }
-    std::vector<std::uint8_t> bad_headers = {0, 0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 0x68, 0xFF,
-                                             0, 0, 0, 1,    0x65, 0x88, 0xFF, 0xFF, 0xFF};
-    const std::vector<std::uint8_t> half(key.begin(), key.begin() + static_cast<long>(key.size() / 2));
-    const std::vector<std::uint8_t> tail(key.begin() + static_cast<long>(key.size() / 2), key.end());
+    std::vector<std::uint8_t> bad_headers = {0,    0, 0, 1,    0x67, 0xFF, 0xFF, 0xFF,
+                                             0xFF, 0, 0, 0,    1,    0x68, 0xFF, 0,
+                                             0,    0, 1, 0x65, 0x88, 0xFF, 0xFF, 0xFF};
+    const std::vector<std::uint8_t> half(key.begin(),
+                                         key.begin() + static_cast<long>(key.size() / 2));
+    const std::vector<std::uint8_t> tail(key.begin() + static_cast<long>(key.size() / 2),
+                                         key.end());
     struct Case {
         const char* name;
         Units chunks;
@@ -128,7 +135,8 @@ TEST(H264Decoder, HostileInputCostsNothingButPictures) {
         for (const auto& chunk : c.chunks) {
             if (auto picture = d.decode(chunk)) {
                 EXPECT_GT(picture->width, 0u) << c.name;
-                EXPECT_EQ(picture->pixels.size(), std::size_t{picture->width} * picture->height * 4) << c.name;
+                EXPECT_EQ(picture->pixels.size(), std::size_t{picture->width} * picture->height * 4)
+                    << c.name;
             }
         }
         // The stream recovers at the next key frame.
@@ -141,7 +149,7 @@ TEST(H264Decoder, HostileInputCostsNothingButPictures) {
 
 // Collects posted events; waits are bounded.
 class EventSink {
-public:
+  public:
     vf::Backend::Post post() {
         return [this](vf::Event e) {
             std::lock_guard lock(mutex_);
@@ -163,7 +171,7 @@ public:
         return events_.size();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<vf::Event> events_;
@@ -226,7 +234,8 @@ TEST(SimulatedDevice, StreamsItsPictureAndDrawsTheInputItReceives) {
     EXPECT_EQ(plain->width, 1280u);
     EXPECT_EQ(plain->height, 720u);
     for (std::size_t i = 0; i < sample::kBars.size(); ++i) {
-        EXPECT_TRUE(near(pixel(*plain, 1280 * (2 * i + 1) / 16, 90), sample::kBars[i])) << "bar " << i;
+        EXPECT_TRUE(near(pixel(*plain, 1280 * (2 * i + 1) / 16, 90), sample::kBars[i]))
+            << "bar " << i;
     }
     const auto text = sample::key_text_layout(1280, 720);
     const std::uint32_t key_x = text.x + text.cell / 2, key_y = text.y + text.cell / 2;
@@ -238,14 +247,16 @@ TEST(SimulatedDevice, StreamsItsPictureAndDrawsTheInputItReceives) {
     // Input for another stream goes nowhere.
     device.deliver(vf::SendInput{vf::PointerMotion{100, 500}, 8});
     auto echoed = picture_where([&](const DecodedFrame& p) {
-        return near(pixel(p, 900, 500), sample::kPointer) && near(pixel(p, key_x, key_y), sample::kKeyText);
+        return near(pixel(p, 900, 500), sample::kPointer) &&
+               near(pixel(p, key_x, key_y), sample::kKeyText);
     });
     ASSERT_TRUE(echoed) << "the pointer and the held key never showed up in the picture";
     EXPECT_TRUE(near(pixel(*echoed, 100, 500), sample::kBackground));
 
     device.deliver(vf::SendInput{vf::KeyInput{false, 30, 0}, 7});
-    EXPECT_TRUE(picture_where([&](const DecodedFrame& p) { return near(pixel(p, key_x, key_y), sample::kBackground); }))
-        << "the released key stayed in the picture";
+    EXPECT_TRUE(picture_where([&](const DecodedFrame& p) {
+        return near(pixel(p, key_x, key_y), sample::kBackground);
+    })) << "the released key stayed in the picture";
 
     while (frames < 45 && picture_where([](const DecodedFrame&) { return true; })) {
     }
@@ -295,7 +306,8 @@ TEST(DefaultBackend, SimulatedOnlyInSampleMode) {
         const char* value;  // nullptr: unset
         bool simulated;
     };
-    const Row rows[] = {{"1", true}, {nullptr, false}, {"", false}, {"0", false}, {"true", false}, {"1 ", false}};
+    const Row rows[] = {{"1", true},  {nullptr, false}, {"", false},
+                        {"0", false}, {"true", false},  {"1 ", false}};
     for (const Row& row : rows) {
         if (row.value) {
             setenv("VORN_REMOTE_SAMPLE", row.value, 1);
@@ -304,8 +316,10 @@ TEST(DefaultBackend, SimulatedOnlyInSampleMode) {
         }
         auto backend = vf::make_default_backend();
         const char* shown = row.value ? row.value : "(unset)";
-        EXPECT_EQ(dynamic_cast<fabric::SimulatedDevice*>(backend.get()) != nullptr, row.simulated) << shown;
-        EXPECT_EQ(dynamic_cast<fabric::NoRouteBackend*>(backend.get()) != nullptr, !row.simulated) << shown;
+        EXPECT_EQ(dynamic_cast<fabric::SimulatedDevice*>(backend.get()) != nullptr, row.simulated)
+            << shown;
+        EXPECT_EQ(dynamic_cast<fabric::NoRouteBackend*>(backend.get()) != nullptr, !row.simulated)
+            << shown;
     }
     unsetenv("VORN_REMOTE_SAMPLE");
 }

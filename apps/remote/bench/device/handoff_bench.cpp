@@ -15,8 +15,9 @@ using namespace remote;
 namespace vf = vorn_ui::fabric;
 
 class InstantDecoder final : public FrameDecoder {
-public:
-    std::expected<std::optional<DecodedFrame>, std::string> decode(std::span<const std::uint8_t> data) override {
+  public:
+    std::expected<std::optional<DecodedFrame>, std::string> decode(
+        std::span<const std::uint8_t> data) override {
         return DecodedFrame{1, 1, std::vector<std::uint8_t>(data.begin(), data.begin() + 4)};
     }
 };
@@ -24,10 +25,13 @@ public:
 void frame_to_picture(benchmark::State& state, bool real_decoder) {
     std::vector<std::shared_ptr<const std::vector<std::uint8_t>>> units;
     if (real_decoder) {
-        auto stream = vorn_callstream::sample::encode_stream(
-            {.width = 1920, .height = 1080, .frames_per_second = 60, .key_interval = 60, .preset = "veryfast",
-             .threads = 2},
-            120);
+        auto stream = vorn_callstream::sample::encode_stream({.width = 1920,
+                                                              .height = 1080,
+                                                              .frames_per_second = 60,
+                                                              .key_interval = 60,
+                                                              .preset = "veryfast",
+                                                              .threads = 2},
+                                                             120);
         for (auto& u : *stream) {
             units.push_back(std::make_shared<const std::vector<std::uint8_t>>(std::move(u)));
         }
@@ -41,7 +45,8 @@ void frame_to_picture(benchmark::State& state, bool real_decoder) {
     std::uint64_t next = 1;
     DeviceOutbox outbox;
     vf::EndpointId::Bytes seed{};
-    auto session = DeviceSession::open(vf::EndpointId::from_seed(seed).to_string(), next, outbox, options);
+    auto session =
+        DeviceSession::open(vf::EndpointId::from_seed(seed).to_string(), next, outbox, options);
     if (!session) {
         state.SkipWithError(session.error().c_str());
         return;
@@ -62,7 +67,9 @@ void frame_to_picture(benchmark::State& state, bool real_decoder) {
 }
 
 BENCHMARK_CAPTURE(frame_to_picture, h264_1080p, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(frame_to_picture, handoff_only, false)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(frame_to_picture, handoff_only, false)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 }  // namespace
 

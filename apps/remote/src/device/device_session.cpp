@@ -37,7 +37,7 @@ struct Channel {
 enum class Notified { Sent, Full, Closed };
 
 class NotifySender {
-public:
+  public:
     explicit NotifySender(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
     NotifySender(NotifySender&&) noexcept = default;
     NotifySender& operator=(NotifySender&& other) noexcept {
@@ -75,12 +75,12 @@ public:
         channel_.reset();
     }
 
-private:
+  private:
     std::shared_ptr<Channel> channel_;
 };
 
 class NotifyReceiver {
-public:
+  public:
     explicit NotifyReceiver(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
     NotifyReceiver(NotifyReceiver&&) noexcept = default;
     NotifyReceiver& operator=(NotifyReceiver&&) = delete;
@@ -89,7 +89,8 @@ public:
     // Waits for a wake-up; false once the sender is gone.
     bool wait() {
         std::unique_lock lock(channel_->mutex);
-        channel_->changed.wait(lock, [this] { return channel_->pending || !channel_->sender_open; });
+        channel_->changed.wait(lock,
+                               [this] { return channel_->pending || !channel_->sender_open; });
         if (!channel_->sender_open) {
             return false;
         }
@@ -106,7 +107,7 @@ public:
         channel_->pending = false;
     }
 
-private:
+  private:
     std::shared_ptr<Channel> channel_;
 };
 
@@ -120,13 +121,15 @@ struct Shared {
 };
 
 class H264FrameDecoder final : public FrameDecoder {
-public:
-    explicit H264FrameDecoder(vorn_callstream::decoder::H264Decoder decoder) : decoder_(std::move(decoder)) {}
-    std::expected<std::optional<DecodedFrame>, std::string> decode(std::span<const std::uint8_t> data) override {
+  public:
+    explicit H264FrameDecoder(vorn_callstream::decoder::H264Decoder decoder)
+        : decoder_(std::move(decoder)) {}
+    std::expected<std::optional<DecodedFrame>, std::string> decode(
+        std::span<const std::uint8_t> data) override {
         return decoder_.decode(data);
     }
 
-private:
+  private:
     vorn_callstream::decoder::H264Decoder decoder_;
 };
 
@@ -182,11 +185,16 @@ void decoder_loop(NotifyReceiver receiver, const std::shared_ptr<Shared>& shared
 
 std::string closed_text(const fabric::Closed& closed) {
     switch (closed.reason) {
-        case fabric::CloseReason::TargetRevoked: return "Target revoked workspace control";
-        case fabric::CloseReason::TargetDisconnected: return "Target disconnected";
-        case fabric::CloseReason::EncryptedRelayDisconnected: return "Encrypted relay disconnected";
-        case fabric::CloseReason::WorkspaceControlClosed: return "Workspace control closed";
-        case fabric::CloseReason::Other: break;
+        case fabric::CloseReason::TargetRevoked:
+            return "Target revoked workspace control";
+        case fabric::CloseReason::TargetDisconnected:
+            return "Target disconnected";
+        case fabric::CloseReason::EncryptedRelayDisconnected:
+            return "Encrypted relay disconnected";
+        case fabric::CloseReason::WorkspaceControlClosed:
+            return "Workspace control closed";
+        case fabric::CloseReason::Other:
+            break;
     }
     // A reason without words would leave the failure card saying nothing.
     return closed.text.empty() ? "The device closed the workspace stream" : closed.text;
@@ -248,9 +256,12 @@ std::vector<fabric::DeviceInput> button_inputs(vorn_ui::PointerButton button, bo
                 return {fabric::FocusRequest{1}, fabric::PointerButton{true, kButtonLeft}};
             }
             return {fabric::PointerButton{false, kButtonLeft}};
-        case vorn_ui::PointerButton::Secondary: return {fabric::PointerButton{pressed, kButtonRight}};
-        case vorn_ui::PointerButton::Middle: return {fabric::PointerButton{pressed, kButtonMiddle}};
-        case vorn_ui::PointerButton::Other: break;
+        case vorn_ui::PointerButton::Secondary:
+            return {fabric::PointerButton{pressed, kButtonRight}};
+        case vorn_ui::PointerButton::Middle:
+            return {fabric::PointerButton{pressed, kButtonMiddle}};
+        case vorn_ui::PointerButton::Other:
+            break;
     }
     return {};
 }
@@ -282,21 +293,30 @@ std::expected<DeviceSession, std::string> DeviceSession::open(std::string_view h
     auto channel = std::make_shared<Channel>();
     auto shared = std::make_shared<Shared>();
     auto make_decoder = options.make_decoder ? std::move(options.make_decoder) : make_h264_decoder;
-    auto start_thread = options.start_thread ? std::move(options.start_thread) : start_named_detached;
+    auto start_thread =
+        options.start_thread ? std::move(options.start_thread) : start_named_detached;
     // The body owns the receiving end, so a body that never runs closes the channel too.
     auto receiver = std::make_shared<NotifyReceiver>(channel);
-    auto started = start_thread([receiver = std::move(receiver), shared, make_decoder = std::move(make_decoder)] {
-        decoder_loop(std::move(*receiver), shared, make_decoder);
-    });
+    auto started = start_thread(
+        [receiver = std::move(receiver), shared, make_decoder = std::move(make_decoder)] {
+            decoder_loop(std::move(*receiver), shared, make_decoder);
+        });
     if (!started) {
         return std::unexpected("could not start Vorn frame decoder: " + started.error());
     }
-    return DeviceSession(std::make_unique<State>(stream, std::move(shared), NotifySender(std::move(channel))));
+    return DeviceSession(
+        std::make_unique<State>(stream, std::move(shared), NotifySender(std::move(channel))));
 }
 
-std::uint64_t DeviceSession::stream() const { return state_->stream; }
-const SessionStatus& DeviceSession::status() const { return state_->status; }
-std::optional<DeviceSession::Size> DeviceSession::surface_size() const { return state_->size; }
+std::uint64_t DeviceSession::stream() const {
+    return state_->stream;
+}
+const SessionStatus& DeviceSession::status() const {
+    return state_->status;
+}
+std::optional<DeviceSession::Size> DeviceSession::surface_size() const {
+    return state_->size;
+}
 
 bool DeviceSession::on_fabric_event(const fabric::Event& event) {
     State& s = *state_;
@@ -336,8 +356,8 @@ std::optional<DecodedFrame> DeviceSession::take_decoded_frame() {
     return picture;
 }
 
-std::optional<vorn_ui::Point> DeviceSession::map_pointer(vorn_ui::Point view,
-                                                         std::optional<vorn_ui::Rect> surface_rect) const {
+std::optional<vorn_ui::Point> DeviceSession::map_pointer(
+    vorn_ui::Point view, std::optional<vorn_ui::Rect> surface_rect) const {
     const State& s = *state_;
     if (s.closed || s.status.kind != SessionStatus::Kind::Connected || !s.size || !surface_rect) {
         return std::nullopt;
@@ -359,14 +379,17 @@ bool DeviceSession::send_device_input(fabric::DeviceInput input, DeviceOutbox& o
     return true;
 }
 
-bool DeviceSession::send_pointer_move(vorn_ui::Point view, std::optional<vorn_ui::Rect> surface_rect,
+bool DeviceSession::send_pointer_move(vorn_ui::Point view,
+                                      std::optional<vorn_ui::Rect> surface_rect,
                                       DeviceOutbox& outbox) {
     const auto device = map_pointer(view, surface_rect);
     return device && send_device_input(fabric::PointerMotion{device->x, device->y}, outbox);
 }
 
-bool DeviceSession::send_pointer_button(vorn_ui::Point view, std::optional<vorn_ui::Rect> surface_rect,
-                                        vorn_ui::PointerButton button, bool pressed, DeviceOutbox& outbox) {
+bool DeviceSession::send_pointer_button(vorn_ui::Point view,
+                                        std::optional<vorn_ui::Rect> surface_rect,
+                                        vorn_ui::PointerButton button, bool pressed,
+                                        DeviceOutbox& outbox) {
     if (!map_pointer(view, surface_rect)) {
         return false;
     }

@@ -30,7 +30,7 @@ using DeviceOutbox = std::vector<vorn_ui::fabric::Command>;
 // Decoding as the decoder thread sees it. An error means the decoder cannot go on: the thread
 // ends and the session fails at its next frame. Runs on the decoder thread only.
 class FrameDecoder {
-public:
+  public:
     virtual ~FrameDecoder() = default;
     [[nodiscard]] virtual std::expected<std::optional<DecodedFrame>, std::string> decode(
         std::span<const std::uint8_t> data) = 0;
@@ -56,7 +56,7 @@ struct DeviceSessionOptions {
 [[nodiscard]] std::optional<vorn_ui::fabric::DeviceInput> key_input(const vorn_ui::KeyEvent& key);
 
 class DeviceSession {
-public:
+  public:
     struct Size {
         std::uint32_t width = 0;
         std::uint32_t height = 0;
@@ -66,10 +66,9 @@ public:
     // Parses `host` as the device's endpoint id, takes a stream number, queues the open command
     // and starts the decoder thread. The error is the session's start failure text; when the
     // thread could not be started the open command stays queued.
-    [[nodiscard]] static std::expected<DeviceSession, std::string> open(std::string_view host,
-                                                                       std::uint64_t& next_device_stream,
-                                                                       DeviceOutbox& outbox,
-                                                                       DeviceSessionOptions options = {});
+    [[nodiscard]] static std::expected<DeviceSession, std::string> open(
+        std::string_view host, std::uint64_t& next_device_stream, DeviceOutbox& outbox,
+        DeviceSessionOptions options = {});
 
     DeviceSession(DeviceSession&&) noexcept;
     DeviceSession& operator=(DeviceSession&&) noexcept;
@@ -89,8 +88,8 @@ public:
 
     // A view point inside `surface_rect` (right and bottom edges outside) in device coordinates,
     // while connected with a known size; nothing otherwise.
-    [[nodiscard]] std::optional<vorn_ui::Point> map_pointer(vorn_ui::Point view,
-                                                            std::optional<vorn_ui::Rect> surface_rect) const;
+    [[nodiscard]] std::optional<vorn_ui::Point> map_pointer(
+        vorn_ui::Point view, std::optional<vorn_ui::Rect> surface_rect) const;
 
     // Queues the input while the session is connected; false when it was dropped.
     bool send_device_input(vorn_ui::fabric::DeviceInput input, DeviceOutbox& outbox);
@@ -106,7 +105,7 @@ public:
     // session. A session replaced by another one is simply dropped instead.
     void close(DeviceOutbox& outbox);
 
-private:
+  private:
     struct State;
     explicit DeviceSession(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;

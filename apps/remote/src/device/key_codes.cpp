@@ -8,8 +8,9 @@ namespace remote {
 namespace {
 
 // Linux codes follow the rows of a PC keyboard, not the alphabet.
-constexpr std::array<std::uint8_t, 26> kLetters = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
-                                                   49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
+constexpr std::array<std::uint8_t, 26> kLetters = {30, 48, 46, 32, 18, 33, 34, 35, 23,
+                                                   36, 37, 38, 50, 49, 24, 25, 16, 19,
+                                                   31, 20, 22, 47, 17, 45, 21, 44};
 
 constexpr std::array<std::pair<std::string_view, std::uint32_t>, 16> kNamed = {{
     {"Escape", 1},

@@ -37,7 +37,7 @@ std::shared_ptr<const std::vector<std::uint8_t>> bytes(std::initializer_list<std
 
 // A latch the test and the decoder thread meet at; every wait is bounded.
 class Signal {
-public:
+  public:
     void set() {
         std::lock_guard lock(mutex_);
         set_ = true;
@@ -48,7 +48,7 @@ public:
         return changed_.wait_for(lock, within, [this] { return set_; });
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool set_ = false;
@@ -74,7 +74,7 @@ struct Script {
 };
 
 class ScriptedDecoder final : public FrameDecoder {
-public:
+  public:
     explicit ScriptedDecoder(std::shared_ptr<Script> script) : script_(std::move(script)) {}
     ~ScriptedDecoder() override {
         script_->destruction_entered.set();
@@ -83,7 +83,8 @@ public:
         }
         script_->destroyed.set();
     }
-    std::expected<std::optional<DecodedFrame>, std::string> decode(std::span<const std::uint8_t> data) override {
+    std::expected<std::optional<DecodedFrame>, std::string> decode(
+        std::span<const std::uint8_t> data) override {
         std::size_t index = 0;
         {
             std::lock_guard lock(script_->mutex);
@@ -102,10 +103,11 @@ public:
         if (data.size() < 2) {
             return std::optional<DecodedFrame>{};
         }
-        return DecodedFrame{data[0], data[1], std::vector<std::uint8_t>(std::size_t{data[0]} * data[1] * 4, data[0])};
+        return DecodedFrame{data[0], data[1],
+                            std::vector<std::uint8_t>(std::size_t{data[0]} * data[1] * 4, data[0])};
     }
 
-private:
+  private:
     std::shared_ptr<Script> script_;
 };
 
@@ -115,7 +117,8 @@ struct Fixture : ::testing::Test {
     std::shared_ptr<Script> script = std::make_shared<Script>();
 
     DeviceSessionOptions scripted() {
-        return {.make_decoder = [s = script] { return std::make_unique<ScriptedDecoder>(s); }, .start_thread = {}};
+        return {.make_decoder = [s = script] { return std::make_unique<ScriptedDecoder>(s); },
+                .start_thread = {}};
     }
     DeviceSession open() {
         auto session = DeviceSession::open(endpoint_text(), next_stream, outbox, scripted());
@@ -155,8 +158,9 @@ TEST_F(Fixture, OpeningQueuesTheOpenCommandWithTheKeyAndTheNextStream) {
 }
 
 TEST_F(Fixture, AHostThatIsNoEndpointIdFailsAndQueuesNothing) {
-    for (std::string host : {std::string("mac-mini.local"), std::string(), endpoint_text().substr(1),
-                             endpoint_text() + " ", std::string(64, 'g')}) {
+    for (std::string host :
+         {std::string("mac-mini.local"), std::string(), endpoint_text().substr(1),
+          endpoint_text() + " ", std::string(64, 'g')}) {
         auto session = DeviceSession::open(host, next_stream, outbox, scripted());
         ASSERT_FALSE(session) << host;
         EXPECT_EQ(session.error(), "Vorn host must be an exact certified device endpoint id");
@@ -172,7 +176,8 @@ TEST_F(Fixture, ADecoderThreadThatCannotStartLeavesTheOpenCommandQueued) {
     };
     auto session = DeviceSession::open(endpoint_text(), next_stream, outbox, std::move(options));
     ASSERT_FALSE(session);
-    EXPECT_EQ(session.error(), "could not start Vorn frame decoder: Resource temporarily unavailable");
+    EXPECT_EQ(session.error(),
+              "could not start Vorn frame decoder: Resource temporarily unavailable");
     ASSERT_EQ(outbox.size(), 1u);
     EXPECT_TRUE(std::holds_alternative<vf::OpenStream>(outbox[0]));
     EXPECT_EQ(next_stream, 6u);
@@ -249,13 +254,18 @@ TEST_F(Fixture, StatusFollowsTheStreamEvents) {
     const Row rows[] = {
         {vf::StreamStarted{s, 800, 600}, SessionStatus::connected()},
         {vf::Connecting{s}, SessionStatus::connecting()},
-        {vf::Closed{s, vf::CloseReason::TargetRevoked, {}}, SessionStatus::failed("Target revoked workspace control")},
-        {vf::Closed{s, vf::CloseReason::TargetDisconnected, {}}, SessionStatus::failed("Target disconnected")},
+        {vf::Closed{s, vf::CloseReason::TargetRevoked, {}},
+         SessionStatus::failed("Target revoked workspace control")},
+        {vf::Closed{s, vf::CloseReason::TargetDisconnected, {}},
+         SessionStatus::failed("Target disconnected")},
         {vf::Closed{s, vf::CloseReason::EncryptedRelayDisconnected, {}},
          SessionStatus::failed("Encrypted relay disconnected")},
-        {vf::Closed{s, vf::CloseReason::WorkspaceControlClosed, {}}, SessionStatus::failed("Workspace control closed")},
-        {vf::Closed{s, vf::CloseReason::Other, "Device went to sleep"}, SessionStatus::failed("Device went to sleep")},
-        {vf::Closed{s, vf::CloseReason::Other, ""}, SessionStatus::failed("The device closed the workspace stream")},
+        {vf::Closed{s, vf::CloseReason::WorkspaceControlClosed, {}},
+         SessionStatus::failed("Workspace control closed")},
+        {vf::Closed{s, vf::CloseReason::Other, "Device went to sleep"},
+         SessionStatus::failed("Device went to sleep")},
+        {vf::Closed{s, vf::CloseReason::Other, ""},
+         SessionStatus::failed("The device closed the workspace stream")},
     };
     DeviceSession session = open();
     ASSERT_EQ(session.stream(), s);
@@ -269,11 +279,12 @@ TEST_F(Fixture, StatusFollowsTheStreamEvents) {
 TEST_F(Fixture, AFrameAfterTheDecoderEndedFailsAsUnavailable) {
     // The test owns the decoder thread, so it knows when the thread has ended.
     std::thread decoder;
-    DeviceSessionOptions options{.make_decoder = [] { return std::unique_ptr<FrameDecoder>(); },
-                                 .start_thread = [&](std::function<void()> body) -> std::expected<void, std::string> {
-                                     decoder = std::thread(std::move(body));
-                                     return {};
-                                 }};
+    DeviceSessionOptions options{
+        .make_decoder = [] { return std::unique_ptr<FrameDecoder>(); },
+        .start_thread = [&](std::function<void()> body) -> std::expected<void, std::string> {
+            decoder = std::thread(std::move(body));
+            return {};
+        }};
     auto session = DeviceSession::open(endpoint_text(), next_stream, outbox, std::move(options));
     ASSERT_TRUE(session);
     decoder.join();
@@ -344,8 +355,8 @@ TEST_F(Fixture, NoPointerInputBeforeTheSizeIsKnown) {
     DeviceSession session = open();
     EXPECT_FALSE(session.map_pointer({200, 100}, Rect{0, 0, 640, 360}));
     EXPECT_FALSE(session.send_pointer_move({200, 100}, Rect{0, 0, 640, 360}, outbox));
-    EXPECT_FALSE(session.send_pointer_button({200, 100}, Rect{0, 0, 640, 360}, vorn_ui::PointerButton::Primary,
-                                             true, outbox));
+    EXPECT_FALSE(session.send_pointer_button({200, 100}, Rect{0, 0, 640, 360},
+                                             vorn_ui::PointerButton::Primary, true, outbox));
     EXPECT_TRUE(outbox.empty());
 }
 
@@ -369,10 +380,12 @@ TEST_F(Fixture, APrimaryPressIsPrecededByAFocusRequest) {
     using vorn_ui::PointerButton;
     EXPECT_TRUE(session.send_pointer_button({10, 10}, rect, PointerButton::Primary, true, outbox));
     EXPECT_TRUE(session.send_pointer_button({10, 10}, rect, PointerButton::Primary, false, outbox));
-    EXPECT_TRUE(session.send_pointer_button({10, 10}, rect, PointerButton::Secondary, true, outbox));
+    EXPECT_TRUE(
+        session.send_pointer_button({10, 10}, rect, PointerButton::Secondary, true, outbox));
     EXPECT_TRUE(session.send_pointer_button({10, 10}, rect, PointerButton::Middle, false, outbox));
     EXPECT_TRUE(session.send_pointer_button({10, 10}, rect, PointerButton::Other, true, outbox));
-    EXPECT_FALSE(session.send_pointer_button({100, 10}, rect, PointerButton::Primary, true, outbox));
+    EXPECT_FALSE(
+        session.send_pointer_button({100, 10}, rect, PointerButton::Primary, true, outbox));
 
     std::vector<vf::DeviceInput> sent;
     for (const auto& c : outbox) {
@@ -393,11 +406,13 @@ TEST_F(Fixture, APrimaryPressIsPrecededByAFocusRequest) {
 
 TEST(KeyCodes, PhysicalCodesMapToLinuxCodes) {
     const std::pair<const char*, std::uint32_t> mapped[] = {
-        {"Digit1", 2},     {"Digit5", 6},        {"Digit9", 10},      {"Digit0", 11},      {"KeyA", 30},
-        {"KeyB", 48},      {"KeyM", 50},         {"KeyQ", 16},        {"KeyW", 17},        {"KeyZ", 44},
-        {"Escape", 1},     {"AltLeft", 56},      {"AltRight", 100},   {"ControlLeft", 29}, {"ControlRight", 97},
-        {"ShiftLeft", 42}, {"ShiftRight", 54},   {"Backspace", 14},   {"Enter", 28},       {"Space", 57},
-        {"Tab", 15},       {"ArrowUp", 103},     {"ArrowDown", 108},  {"ArrowLeft", 105},  {"ArrowRight", 106},
+        {"Digit1", 2},       {"Digit5", 6},       {"Digit9", 10},       {"Digit0", 11},
+        {"KeyA", 30},        {"KeyB", 48},        {"KeyM", 50},         {"KeyQ", 16},
+        {"KeyW", 17},        {"KeyZ", 44},        {"Escape", 1},        {"AltLeft", 56},
+        {"AltRight", 100},   {"ControlLeft", 29}, {"ControlRight", 97}, {"ShiftLeft", 42},
+        {"ShiftRight", 54},  {"Backspace", 14},   {"Enter", 28},        {"Space", 57},
+        {"Tab", 15},         {"ArrowUp", 103},    {"ArrowDown", 108},   {"ArrowLeft", 105},
+        {"ArrowRight", 106},
     };
     for (const auto& [code, linux_code] : mapped) {
         EXPECT_EQ(linux_key_code(code), std::optional<std::uint32_t>(linux_code)) << code;
@@ -412,8 +427,9 @@ TEST(KeyCodes, PhysicalCodesMapToLinuxCodes) {
     std::sort(letters.begin(), letters.end());
     EXPECT_EQ(std::unique(letters.begin(), letters.end()), letters.end());
 
-    for (const char* code : {"Minus", "F1", "Delete", "Home", "End", "MetaLeft", "Numpad4", "Semicolon", "", "Keya",
-                             "Key", "KeyAA", "Digit", "Digit10", "escape", "IntlBackslash"}) {
+    for (const char* code :
+         {"Minus", "F1", "Delete", "Home", "End", "MetaLeft", "Numpad4", "Semicolon", "", "Keya",
+          "Key", "KeyAA", "Digit", "Digit10", "escape", "IntlBackslash"}) {
         EXPECT_FALSE(linux_key_code(code)) << code;
     }
 }
@@ -457,9 +473,7 @@ TEST_F(Fixture, ClosingQueuesOneCloseAndEndsTheDecoderThread) {
 }
 
 TEST_F(Fixture, DroppingASessionQueuesNothingAndEndsTheDecoderThread) {
-    {
-        DeviceSession session = open_connected();
-    }
+    { DeviceSession session = open_connected(); }
     EXPECT_TRUE(outbox.empty());
     EXPECT_TRUE(script->destroyed.wait()) << "the decoder thread did not end";
 }
@@ -467,8 +481,11 @@ TEST_F(Fixture, DroppingASessionQueuesNothingAndEndsTheDecoderThread) {
 // The whole path: a simulated device behind the fabric contract, the session's own H.264
 // decoder thread, and input that comes back drawn into the device's picture.
 TEST(DeviceSessionWithSimulatedDevice, ShowsTheDevicePictureAndEchoesInput) {
-    vorn_callstream::fabric::SimulatedDevice device({.width = 640, .height = 360, .frames_per_second = 30,
-                                                    .consent_delay = std::chrono::milliseconds(50)});
+    vorn_callstream::fabric::SimulatedDevice device(
+        {.width = 640,
+         .height = 360,
+         .frames_per_second = 30,
+         .consent_delay = std::chrono::milliseconds(50)});
     std::mutex mutex;
     std::condition_variable arrived;
     std::deque<vf::Event> events;
