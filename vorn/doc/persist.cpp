@@ -335,7 +335,48 @@ struct Store::Impl {
 
     // Appends the records not yet in the log, each followed by a sync. A failed write is cut
     // back off the file so the log never holds a half record before a later whole one.
+    // True when the log we hold open is no longer the file at our path: someone (a sync tool, a
+    // user tidying up) deleted or replaced it, and appending to the old file would lose changes.
+    bool own_log_detached() const {
+        struct stat held {}, named {};
+        if (::fstat(log.get(), &held) != 0) return true;
+        if (::stat(own_path().c_str(), &named) != 0) return true;
+        return held.st_dev != named.st_dev || held.st_ino != named.st_ino;
+    }
+
+    // Writes this actor's whole history to a fresh log and puts it in place atomically.
+    std::expected<void, std::string> rewrite_own_log() {
+        auto path = own_path();
+        auto tmp = path;
+        tmp += ".tmp";
+        std::vector<std::uint8_t> bytes = log_header();
+        for (const doc::Change& c : document.get_changes()) {
+            if (c.actor != document.actor_id()) continue;
+            auto rec = log_record(doc::encode_change(c));
+            bytes.insert(bytes.end(), rec.begin(), rec.end());
+        }
+        Fd out(::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!out.valid()) return std::unexpected(os_error(errno));
+        if (auto w = write_all(out.get(), bytes, 0); !w) return w;
+        if (::fsync(out.get()) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
+            return std::unexpected(os_error(errno));
+        }
+        sync_dir(location.data_dir);
+        log = std::move(out);
+        log_size = bytes.size();
+        unwritten.clear();  // every committed change is in the new file
+        return {};
+    }
+
     std::expected<void, std::string> flush() {
+        if (own_log_detached()) {
+            if (auto r = rewrite_own_log(); !r) {
+                return std::unexpected("could not save a change to " + own_path().string() +
+                                       ": " + r.error());
+            }
+            warn("document log " + own_path().string() + " was removed or replaced; rewrote it");
+            return {};
+        }
         while (!unwritten.empty()) {
             const auto& rec = unwritten.front();
             auto w = write_all(log.get(), rec, log_size);

@@ -190,6 +190,39 @@ TEST(Persist, TwoDocumentsOnOneDirectorySeeEachOthersEdits) {
     EXPECT_TRUE(c.warnings.empty());
 }
 
+TEST(Persist, LogsReplacedOrRemovedBySyncToolsLoseNothing) {
+    TempDir tmp;
+    Collected c;
+    auto a = open_store(tmp.location(), c);
+    auto b = open_store(tmp.location(), c);
+    put_str(a->document(), "one", "1");
+    ASSERT_TRUE(a->save().has_value());
+    ASSERT_TRUE(b->refresh().value());
+
+    // A sync tool delivers a newer copy of a's log by writing a new file and renaming it over
+    // the old one: b notices the new file and reads it from the start.
+    put_str(a->document(), "two", "2");
+    ASSERT_TRUE(a->save().has_value());
+    auto bytes = read_file(a->log_path());
+    fs::path staged = tmp.path() / "staged";
+    write_file(staged, bytes);
+    fs::rename(staged, a->log_path());
+    EXPECT_TRUE(b->refresh().value());
+    EXPECT_EQ(dump(b->document()), dump(a->document()));
+
+    // a's own log is deleted while it runs: the next change rewrites it whole.
+    fs::remove(a->log_path());
+    put_str(a->document(), "three", "3");
+    ASSERT_TRUE(a->save().has_value());
+    ASSERT_EQ(c.warnings.size(), 1u);
+    EXPECT_NE(c.warnings[0].find("rewrote"), std::string::npos) << c.warnings[0];
+    std::string content = dump(a->document());
+    a.reset();
+    EXPECT_TRUE(b->refresh().value());
+    EXPECT_EQ(dump(b->document()), content);
+    EXPECT_EQ(dump(open_store(tmp.location(), c)->document()), content);
+}
+
 TEST(Persist, DefaultLocationFollowsTheXdgVariables) {
     struct Row {
         const char* home;
