@@ -121,7 +121,9 @@ struct SimulatedDevice::Stream {
     }
 };
 
-SimulatedDevice::SimulatedDevice(SimulatedDeviceSettings settings) : settings_(settings) {}
+SimulatedDevice::SimulatedDevice(SimulatedDeviceSettings settings) : settings_(settings) {
+    settings_.frames_per_second = std::clamp(settings_.frames_per_second, 1, 240);
+}
 
 SimulatedDevice::~SimulatedDevice() {
     for (auto& [number, stream] : streams_) {

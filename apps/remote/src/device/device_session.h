@@ -70,6 +70,7 @@ class DeviceSession {
         std::string_view host, std::uint64_t& next_device_stream, DeviceOutbox& outbox,
         DeviceSessionOptions options = {});
 
+    // A moved-from session may only be destroyed or assigned to.
     DeviceSession(DeviceSession&&) noexcept;
     DeviceSession& operator=(DeviceSession&&) noexcept;
     ~DeviceSession();
