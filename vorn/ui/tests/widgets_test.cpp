@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "vorn/ui/access.h"
@@ -128,7 +129,7 @@ TEST_F(TextInputTest, CutCopyPasteGoThroughTheClipboard) {
     EXPECT_EQ(in.text(), "xyzalpha beta");
 
     struct Recording : widget::text_input::Clipboard {
-        std::string value = "line one\r\nline\ttwo\x1b[31m";
+        std::string value = "line one\r\nline\ttwo\x1b[31m\xC2\x9B" "1m\xFF";
         std::string text() const override { return value; }
         void set_text(std::string_view t) override { value = std::string(t); }
     } system;
@@ -136,7 +137,7 @@ TEST_F(TextInputTest, CutCopyPasteGoThroughTheClipboard) {
     in.set_text("");
     in.handle_event(typed("v", kCtrl), kField);
     // One line, and no control characters reach the field.
-    EXPECT_EQ(in.text(), "line one  line two[31m");
+    EXPECT_EQ(in.text(), "line one  line two[31m1m\uFFFD");
     in.handle_event(typed("a", kCtrl), kField);
     in.handle_event(typed("c", kCtrl), kField);
     EXPECT_EQ(system.value, in.text());
@@ -202,6 +203,71 @@ TEST_F(TextInputTest, DrawShowsPlaceholderCaretAndKeepsTheCaretInView) {
     RecordingScene home;
     in.draw(home, kField, true, style());
     EXPECT_DOUBLE_EQ(home.texts()[0].origin.x, 12);
+}
+
+// Arbitrary bytes (clipboard, input methods, set_text) and arbitrary edits
+// never leave the caret inside a character or past the end, and nothing
+// typed or pasted brings control characters into the field.
+TEST_F(TextInputTest, ArbitraryBytesAndEditsKeepTheCaretOnBoundaries) {
+    std::mt19937 rng(1234);
+    auto bytes = [&](std::size_t n) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i) s.push_back(char(rng() % 256));
+        return s;
+    };
+    struct Fixed : widget::text_input::Clipboard {
+        std::string value;
+        std::string text() const override { return value; }
+        void set_text(std::string_view t) override { value = std::string(t); }
+    } clip;
+    widget::text_input::install_clipboard(&clip);
+    const NamedKey keys[] = {NamedKey::ArrowLeft, NamedKey::ArrowRight, NamedKey::Home, NamedKey::End,
+                             NamedKey::Backspace, NamedKey::Delete};
+    for (int round = 0; round < 200; ++round) {
+        auto in = TextInput::with_placeholder("");
+        in.set_text(bytes(rng() % 12));
+        bool clean = false;  // true once every byte came through editing
+        if (rng() % 2) {
+            in.set_text("");
+            clean = true;
+        }
+        for (int step = 0; step < 30; ++step) {
+            switch (rng() % 6) {
+                case 0:
+                    in.handle_event(named(keys[rng() % 6], rng() % 2 ? kShift : Modifiers{}), kField);
+                    break;
+                case 1:
+                    clip.value = bytes(rng() % 8);
+                    in.handle_event(typed("v", kCtrl), kField);
+                    break;
+                case 2:
+                    in.handle_event(ImeCommit{bytes(rng() % 6)}, kField);
+                    break;
+                case 3:
+                    in.set_cursor_pos(rng() % 20);
+                    break;
+                case 4:
+                    in.handle_event(PointerButtonEvent{{double(rng() % 300), 18}, PointerButton::Primary, true,
+                                                       1, rng() % 2 ? kShift : Modifiers{}},
+                                    kField);
+                    break;
+                default:
+                    in.handle_event(typed("x", kCtrl), kField);
+                    break;
+            }
+            const std::string& t = in.text();
+            for (std::size_t pos : {in.cursor_pos(), in.selection_anchor()}) {
+                ASSERT_LE(pos, t.size()) << "round " << round;
+                if (pos > 0 && pos < t.size()) {
+                    ASSERT_NE(static_cast<unsigned char>(t[pos]) & 0xC0, 0x80) << "round " << round;
+                }
+            }
+            if (clean) {
+                for (char c : t) ASSERT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F);
+            }
+        }
+    }
+    widget::text_input::install_clipboard(nullptr);
 }
 
 TEST(Tooltip, ShowsAfterTheDelayFadesInAndSettles) {

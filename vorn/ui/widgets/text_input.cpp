@@ -55,16 +55,56 @@ std::size_t next_boundary(std::string_view s, std::size_t pos) {
     return pos;
 }
 
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
+std::size_t sequence_length(std::string_view s) {
+    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (len == 0 || s.size() < len) return 0;
+    // Second-byte ranges rule out overlong forms, surrogates and code points
+    // above U+10FFFF.
+    unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (b(1) < lo || b(1) > hi) return 0;
+    for (std::size_t i = 2; i < len; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return 0;
+    }
+    return len;
+}
+
+// The text as well-formed UTF-8: each malformed byte becomes U+FFFD, so caret
+// positions always fall between whole characters.
+std::string well_formed(std::string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    while (!in.empty()) {
+        std::size_t len = sequence_length(in);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            len = 1;
+        } else {
+            out.append(in.substr(0, len));
+        }
+        in.remove_prefix(len);
+    }
+    return out;
+}
+
 // A single-line field: line breaks and tabs become spaces, other control
 // characters are dropped, so pasted or committed text can never smuggle
 // terminal controls or extra lines into what the owner reads back.
-std::string single_line(std::string_view in) {
+std::string single_line(std::string_view raw) {
+    std::string in = well_formed(raw);
     std::string out;
     out.reserve(in.size());
-    for (char c : in) {
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char c = in[i];
         auto u = static_cast<unsigned char>(c);
         if (c == '\n' || c == '\r' || c == '\t') {
             out.push_back(' ');
+        } else if (u == 0xC2 && i + 1 < in.size() && static_cast<unsigned char>(in[i + 1]) < 0xA0) {
+            ++i;  // a C1 control (U+0080..U+009F)
         } else if (u >= 0x20 && u != 0x7F) {
             out.push_back(c);
         }
@@ -98,7 +138,7 @@ TextInput&& TextInput::local() && {
 }
 
 void TextInput::set_text(std::string_view text) {
-    text_ = std::string(text);
+    text_ = well_formed(text);
     cursor_ = anchor_ = text_.size();
 }
 

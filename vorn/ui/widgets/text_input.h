@@ -44,7 +44,8 @@ public:
     std::size_t cursor_pos() const { return cursor_; }
     std::size_t selection_anchor() const { return anchor_; }
 
-    // Replaces the text; the caret goes to the end, the selection is cleared.
+    // Replaces the text (malformed UTF-8 becomes U+FFFD); the caret goes to
+    // the end, the selection is cleared.
     void set_text(std::string_view text);
     // Moves the caret (clamped, snapped back to a character boundary).
     void set_cursor_pos(std::size_t byte_offset);
