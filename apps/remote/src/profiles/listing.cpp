@@ -15,14 +15,18 @@ std::string short_endpoint_id(std::string_view text) {
 }
 
 std::string target_label(const ConnectionProfile& profile) {
-    if (profile.kind == ConnectionKind::Vorn)
+    if (profile.kind == ConnectionKind::Vorn) {
         return "Vorn device " + short_endpoint_id(profile.host);
-    std::string target = profile.host;
-    if (profile.port != 0) target += ":" + std::to_string(profile.port);
-    if (profile.kind == ConnectionKind::Ssh && !profile.user.empty()) {
-        return profile.user + "@" + target;
     }
-    return target;
+    // Appended piece by piece: GCC 12 at -O3 misreads `":" + std::to_string(...)` as an
+    // overlapping copy (-Wrestrict).
+    std::string label;
+    if (profile.kind == ConnectionKind::Ssh && !profile.user.empty()) {
+        label.append(profile.user).append("@");
+    }
+    label.append(profile.host);
+    if (profile.port != 0) label.append(":").append(std::to_string(profile.port));
+    return label;
 }
 
 namespace {
