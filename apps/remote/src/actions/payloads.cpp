@@ -177,7 +177,12 @@ std::unexpected<std::string> invalid_value(const Json& v, std::string_view expec
 
 // "`A`", "`A` or `B`", "one of `A`, `B`, `C`".
 std::string expected_list(std::span<const std::string_view> names) {
-    auto quoted = [](std::string_view n) { return "`" + std::string(n) + "`"; };
+    auto quoted = [](std::string_view n) {
+        std::string text;
+        text.reserve(n.size() + 2);
+        text.append("`").append(n).append("`");
+        return text;
+    };
     if (names.size() == 1) return quoted(names[0]);
     if (names.size() == 2) return quoted(names[0]) + " or " + quoted(names[1]);
     std::string list = "one of ";

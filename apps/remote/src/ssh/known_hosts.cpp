@@ -310,7 +310,9 @@ std::string env_or_empty(const char* name) {
 std::expected<void, std::string> replace_file_atomically(const fs::path& target,
                                                          std::string_view bytes) {
     const fs::path dir = target.parent_path();
-    std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temp_name(".");
+    temp_name.append(target.filename().string()).append(".XXXXXX");
+    std::string temp = (dir / temp_name).string();
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return std::unexpected(os_error(errno));
     auto abandon = [&](int err) {
