@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 #include <variant>
 
 #include "doc/fatal.h"
@@ -139,6 +140,9 @@ std::vector<ConnectionProfile> load_profiles(const Document& doc) {
     auto entries = doc.entries(*connections);
     if (!entries) return out;
     out.reserve(entries->size());
+    // Keys in other textual forms of an id that also has its canonical key would otherwise give
+    // two rows with one id; the canonical entry is the one every write goes to, so it wins.
+    std::unordered_map<Uuid, std::size_t> position;
     for (const auto& [key, value] : *entries) {
         auto id = Uuid::parse(key);
         if (!id) continue;
@@ -146,7 +150,12 @@ std::vector<ConnectionProfile> load_profiles(const Document& doc) {
         if (!entry || entry->type != ObjType::Map) continue;
         auto fields = doc.entries(entry->id);
         if (!fields) continue;
-        out.push_back(profile_from(doc, *id, *fields));
+        auto [it, fresh] = position.emplace(*id, out.size());
+        if (fresh) {
+            out.push_back(profile_from(doc, *id, *fields));
+        } else if (key == id->to_string()) {
+            out[it->second] = profile_from(doc, *id, *fields);
+        }
     }
     return out;
 }
@@ -173,9 +182,37 @@ void write_profile(Document& doc, const ConnectionProfile& profile) {
     put_if_changed(doc, *entry, "favorite", profile.favorite);
 }
 
+namespace {
+
+// Keys of the connections map naming `id` in a form other than the canonical one (another
+// program, or a hand edit, may have written "{…}" or upper-case ids), in key order.
+std::vector<std::string> other_keys_for(const Document& doc, const ObjId& connections,
+                                        const Uuid& id, const std::string& canonical) {
+    std::vector<std::string> out;
+    auto keys = doc.keys(connections);
+    if (!keys) return out;
+    for (std::string& key : *keys) {
+        if (key != canonical && Uuid::parse(key) == id) out.push_back(std::move(key));
+    }
+    return out;
+}
+
+// The connection map that load_profiles shows for `id`: the canonical key's, else the first
+// other form's.
+std::optional<ObjId> entry_for(const Document& doc, const ObjId& connections, const Uuid& id) {
+    const std::string canonical = id.to_string();
+    if (auto entry = object_at(doc, connections, canonical, ObjType::Map)) return entry;
+    for (const std::string& key : other_keys_for(doc, connections, id, canonical)) {
+        if (auto entry = object_at(doc, connections, key, ObjType::Map)) return entry;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 void rename_profile(Document& doc, const Uuid& id, std::string_view name) {
     ObjId connections = ensure_connections(doc);
-    auto entry = object_at(doc, connections, id.to_string(), ObjType::Map);
+    auto entry = entry_for(doc, connections, id);
     if (!entry) return;
     ObjId text = ensure_name(doc, *entry);
     (void)vorn_ui::doc::splice_text_diffed(doc, text, name);
@@ -183,12 +220,17 @@ void rename_profile(Document& doc, const Uuid& id, std::string_view name) {
 
 void delete_profile(Document& doc, const Uuid& id) {
     ObjId connections = ensure_connections(doc);
-    (void)doc.delete_key(connections, id.to_string());  // a missing key is nothing to delete
+    const std::string canonical = id.to_string();
+    (void)doc.delete_key(connections, canonical);  // a missing key is nothing to delete
+    // Otherwise an entry under another form of the id would bring the profile back.
+    for (const std::string& key : other_keys_for(doc, connections, id, canonical)) {
+        (void)doc.delete_key(connections, key);
+    }
 }
 
 void set_favorite_in_document(Document& doc, const Uuid& id, bool favorite) {
     ObjId connections = ensure_connections(doc);
-    auto entry = object_at(doc, connections, id.to_string(), ObjType::Map);
+    auto entry = entry_for(doc, connections, id);
     if (!entry) return;
     put_if_changed(doc, *entry, "favorite", favorite);
 }

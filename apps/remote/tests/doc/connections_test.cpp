@@ -129,6 +129,29 @@ TEST(Connections, MalformedEntriesAreSkippedAndFieldsTakeDefaults) {
     EXPECT_EQ(again[0], p);
 }
 
+TEST(Connections, AnIdStoredUnderSeveralKeyFormsIsOneProfileThatCanBeDeleted) {
+    const std::string braces = "{0B7E8A52-3C1F-4D2A-9E55-6A4F1C2D3E4F}";
+    Document d;
+    ASSERT_TRUE(d.put(entry(d, braces), "host", std::string("old.lan")).has_value());
+    // Only the other form exists: it is the profile, and rename and favourite reach it.
+    rename_profile(d, kId, "Renamed");
+    set_favorite_in_document(d, kId, true);
+    auto only = load_profiles(d);
+    ASSERT_EQ(only.size(), 1u);
+    EXPECT_EQ(only[0].name, "Renamed");
+    EXPECT_TRUE(only[0].favorite);
+
+    // An upsert writes the canonical key, which from then on is the one shown.
+    write_profile(d, profile("Canonical", kId));
+    auto both = load_profiles(d);
+    ASSERT_EQ(both.size(), 1u);
+    EXPECT_EQ(both[0].name, "Canonical");
+
+    // Deleting removes every form, so the profile does not come back.
+    delete_profile(d, kId);
+    EXPECT_TRUE(load_profiles(d).empty());
+}
+
 TEST(Connections, EnumerationsAreReadByExactText) {
     struct Row {
         const char* kind;
