@@ -233,6 +233,7 @@ public:
     }
     void on_document(doc::Document&) override { ++documents; }
     bool needs_redraw() const override { return false; }
+    bool wants_frames() const override { return frames; }
     std::vector<fabric::Command> take_outbox() override { return std::exchange(outbox, {}); }
     void on_fabric_event(const fabric::Event& e) override {
         events.push_back(e);
@@ -245,6 +246,7 @@ public:
     std::vector<fabric::Event> events;
     std::thread::id event_thread;
     bool input_had_document = false;
+    bool frames = false;
     int documents = 0;
     int paints = 0;
 };
@@ -322,6 +324,9 @@ TEST(AppWindowInput, KeysAndPointerReachTheInputHook) {
     QInputMethodEvent ime;
     ime.setCommitString(QString::fromUtf8("日本"));
     send(ime);
+    // Tab is the application's, not Qt's focus chain.
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, 23, 0, 0, "\t");
+    send(tab);
 
     const auto& in = w.recorder->inputs;
     ASSERT_GE(in.size(), 5u);
@@ -339,7 +344,25 @@ TEST(AppWindowInput, KeysAndPointerReachTheInputHook) {
     EXPECT_EQ(wh.unit, PointerWheel::Unit::Lines);
     EXPECT_GT(wh.dy, 0);  // turned toward the user: content moves up
     EXPECT_EQ(std::get<ImeCommit>(in[4]).text, "日本");
+    ASSERT_GE(in.size(), 6u);
+    EXPECT_EQ(*std::get<KeyEvent>(in[5]).named(), NamedKey::Tab);
+    EXPECT_EQ(std::get<KeyEvent>(in[5]).code, "Tab");
     EXPECT_TRUE(w.recorder->input_had_document);
+}
+
+TEST(AppWindowFrames, PaintsContinuouslyOnlyWhileFramesAreWanted) {
+    RecorderWindow w;
+    w.recorder->frames = true;
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, 56, 0, 0, "b");
+    QCoreApplication::sendEvent(w.window.get(), &key);
+    int start = w.recorder->paints;
+    ASSERT_TRUE(wait_for([&] { return w.recorder->paints >= start + 3; }));
+    w.recorder->frames = false;
+    int settled = w.recorder->paints + 1;  // at most the frame already asked for
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_LE(w.recorder->paints, settled);
 }
 
 TEST(AppWindowHooks, OutboxDocumentAndFabricEventsFlowThroughTheWindow) {
