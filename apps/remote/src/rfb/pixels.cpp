@@ -12,6 +12,19 @@ std::uint8_t scale(std::uint32_t value, std::uint8_t shift, std::uint16_t max) {
     return static_cast<std::uint8_t>((c * 255 + max / 2) / max);
 }
 
+// The client format's bytes B G R X become R G B A: the hot path of every session. Plain 32-bit
+// lane operations vectorise; the AVX2 clone runs at memcpy speed where the CPU has it.
+__attribute__((target_clones("avx2", "default"))) void swap_red_blue(
+    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, in + 4 * i, 4);
+        std::uint32_t rgba =
+            ((v >> 16) & 0xFFu) | (v & 0xFF00u) | ((v & 0xFFu) << 16) | 0xFF000000u;
+        std::memcpy(out + 4 * i, &rgba, 4);
+    }
+}
+
 }  // namespace
 
 PixelConverter::PixelConverter(const PixelFormat& format)
@@ -35,14 +48,7 @@ std::array<std::uint8_t, 4> PixelConverter::convert(const std::uint8_t* p) const
 void PixelConverter::convert_run(const std::uint8_t* in, std::uint8_t* out,
                                  std::size_t count) const {
     if (bgrx_) {
-        // Swap red and blue, force alpha: the hot path of every session.
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint32_t v;
-            std::memcpy(&v, in + 4 * i, 4);
-            // In memory B G R X; byte-swapped and shifted the bytes read R G B, then alpha.
-            std::uint32_t rgba = (__builtin_bswap32(v) >> 8) | 0xFF000000u;
-            std::memcpy(out + 4 * i, &rgba, 4);
-        }
+        swap_red_blue(in, out, count);
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {

@@ -106,12 +106,14 @@ RfbResult<void> run_vnc_protocol(ByteSource& connection, const std::optional<std
     auto init = run_handshake(in, connection, password);
     if (!init) return std::unexpected(init.error());
 
-    Framebuffer fb(init->width, init->height);
+    // The request goes out first so that the server prepares the picture while the
+    // framebuffer is set up.
     if (auto r = connection.write_all(encode_update_request(false, 0, 0, init->width,
                                                             init->height));
         !r) {
         return r;
     }
+    Framebuffer fb(init->width, init->height);
     shared.set_status(SessionStatus::connected());
     publish(fb, shared.slot);
     auto last_request = Clock::now();

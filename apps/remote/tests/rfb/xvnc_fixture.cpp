@@ -94,15 +94,15 @@ std::optional<XvncServer> XvncServer::start(const Options& o, std::string& why) 
             why = "no free X display number";
             return std::nullopt;
         }
-        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+        std::string lock = std::string("/tmp/.X") + std::to_string(n) + "-lock";
+        std::string sock = std::string("/tmp/.X11-unix/X") + std::to_string(n);
         if (::access(lock.c_str(), F_OK) != 0 && ::access(sock.c_str(), F_OK) != 0) {
             s.display_ = n;
             break;
         }
     }
     s.port_ = unused_port();
-    std::vector<std::string> argv{"Xvnc", ":" + std::to_string(s.display_), "-rfbport",
+    std::vector<std::string> argv{"Xvnc", std::string(":") + std::to_string(s.display_), "-rfbport",
                                   std::to_string(s.port_), "-localhost", "-geometry",
                                   std::to_string(o.width) + "x" + std::to_string(o.height),
                                   "-depth", "24", "-nolisten", "tcp", "-AlwaysShared"};
@@ -127,7 +127,7 @@ std::optional<XvncServer> XvncServer::start(const Options& o, std::string& why) 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!speaks_rfb(s.port_)) {
         if (std::chrono::steady_clock::now() > deadline || wait_exit(s.pid_, {}) != -2) {
-            why = "Xvnc did not come up on port " + std::to_string(s.port_);
+            why = std::string("Xvnc did not come up on port ") + std::to_string(s.port_);
             return std::nullopt;  // the destructor stops it
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -155,8 +155,16 @@ XvncServer::~XvncServer() {
     }
 }
 
+std::string XvncServer::display() const {
+    std::string d = std::to_string(display_);
+    d.insert(d.begin(), ':');
+    return d;
+}
+
 bool XvncServer::run_client(const std::vector<std::string>& argv) const {
-    pid_t p = spawn(argv, {"DISPLAY=" + display()});
+    std::string env = "DISPLAY=";
+    env += display();
+    pid_t p = spawn(argv, {env});
     return p > 0 && wait_exit(p, std::chrono::seconds(20)) == 0;
 }
 

@@ -28,7 +28,7 @@ public:
     ~XvncServer();
 
     std::uint16_t port() const { return port_; }
-    std::string display() const { return ":" + std::to_string(display_); }
+    std::string display() const;
     // Runs a command with DISPLAY set to this server; true when it exits with status 0.
     bool run_client(const std::vector<std::string>& argv) const;
 
