@@ -1,4 +1,5 @@
-// Decoding throughput of 1080p device streams, RGBA conversion included.
+// Decoding throughput of 1080p device streams, RGBA conversion included; and what the
+// simulated device spends per frame drawing and encoding its 720p picture.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -104,6 +105,26 @@ BENCHMARK_CAPTURE(decode_stream, scrolling_text_1080p_cavlc, std::string("text-u
 BENCHMARK_CAPTURE(decode_stream, scrolling_text_1080p_cabac, std::string("text-veryfast"))
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+void simulated_device_frame(benchmark::State& state) {
+    auto encoder = encoder::H264Encoder::create({.width = 1280,
+                                                 .height = 720,
+                                                 .frames_per_second = 30,
+                                                 .key_interval = 30,
+                                                 .preset = "ultrafast",
+                                                 .threads = 1});
+    auto picture = encoder::YuvPicture::blank(1280, 720);
+    const sample::InputOverlay overlay{
+        .pointer = std::array<double, 2>{640, 500}, .buttons = 1, .keys = {30, 42}};
+    std::uint64_t n = 0;
+    for (auto _ : state) {
+        sample::draw(picture, n++, overlay);
+        auto unit = encoder->encode(picture);
+        benchmark::DoNotOptimize(unit);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(simulated_device_frame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
