@@ -114,16 +114,19 @@ TEST(EndpointId, RefusesAnythingButA64DigitCurvePoint) {
         "",
         good.substr(0, 63),
         good + "0",
-        " " + good.substr(1),
+        std::string(" ").append(good, 1),
         good.substr(0, 63) + "g",
         good.substr(0, 62) + "\n",
         // y = 2 has no x on the curve.
-        "02" + std::string(62, '0'),
+        "02" "000000000000000000000000000000"
+        "00000000000000000000000000000000",
         // On the curve but of small order: the identity (y = 1) and y = 0 (order 4).
-        "01" + std::string(62, '0'),
+        "01" "000000000000000000000000000000"
+        "00000000000000000000000000000000",
         std::string(64, '0'),
         // y = p is a non-canonical encoding of y = 0.
-        "ed" + std::string(60, 'f') + "7f",
+        "ed" "ffffffffffffffffffffffffffffff"
+        "ffffffffffffffffffffffffffffff7f",
     };
     for (const std::string& text : cases) {
         const auto parsed = vorn_ui::fabric::parse_endpoint_id(text);
