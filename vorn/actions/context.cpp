@@ -5,11 +5,21 @@
 namespace vorn_actions::context {
 namespace {
 
-bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
-bool is_separator(char c) { return c == '_' || c == '-' || c == '.' || c == ' ' || c == ':'; }
-char lower(char c) { return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
-char upper(char c) { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+bool is_upper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+bool is_lower(char c) {
+    return c >= 'a' && c <= 'z';
+}
+bool is_separator(char c) {
+    return c == '_' || c == '-' || c == '.' || c == ' ' || c == ':';
+}
+char lower(char c) {
+    return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char upper(char c) {
+    return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 }  // namespace
 
@@ -20,9 +30,8 @@ ActionContext ActionContext::enriched_by(const ActionContext& other) const {
     if (!merged.requested_by) merged.requested_by = other.requested_by;
     if (!merged.correlation_id) merged.correlation_id = other.correlation_id;
     for (const auto& attribute : other.attributes) {
-        bool known = std::ranges::any_of(merged.attributes, [&](const auto& mine) {
-            return mine.first == attribute.first;
-        });
+        bool known = std::ranges::any_of(
+            merged.attributes, [&](const auto& mine) { return mine.first == attribute.first; });
         if (!known) merged.attributes.push_back(attribute);
     }
     return merged;

@@ -17,8 +17,8 @@ struct ActionSource {
 };
 
 class ActionContext {
-public:
-    std::optional<std::string> summary;       // e.g. "Rename connection"
+  public:
+    std::optional<std::string> summary;  // e.g. "Rename connection"
     std::optional<ActionSource> source;
     std::optional<std::string> requested_by;  // the client that asked (an assistant, a script)
     std::optional<std::string> correlation_id;

@@ -27,7 +27,9 @@ constexpr std::size_t kMaxClients = 16;
 // Per client and per poll, so one busy client cannot starve the UI thread.
 constexpr std::size_t kReadBudget = 256 * 1024;
 
-std::string os_error(int err) { return std::error_code(err, std::generic_category()).message(); }
+std::string os_error(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
 
 std::string dump(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -52,8 +54,9 @@ Json describe_action(const ActionSpec& action) {
         out["unavailable"] = {{"reason", u->reason_code}, {"message", u->message}};
     }
     // Parsed back into the response's JSON type; the schema's member order is not significant.
-    out["input"] = Json::parse(derive_input(action.params())
-                                   .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    out["input"] =
+        Json::parse(derive_input(action.params())
+                        .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     return out;
 }
 
@@ -124,13 +127,15 @@ Json describe_resources(const std::vector<Resource>& resources) {
 std::string handle_request(ControlHost& host, std::string_view line) {
     Json request = Json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (request.is_discarded() || !request.is_object()) {
-        return dump(error_response(nullptr, "bad_request", "a request is one JSON object per line"));
+        return dump(
+            error_response(nullptr, "bad_request", "a request is one JSON object per line"));
     }
     const Json* id_member = member(request, "id");
     // The id is echoed back, so only a plain value is taken: a deeply nested one would be
     // written out recursively.
     if (id_member != nullptr && !id_member->is_primitive()) {
-        return dump(error_response(nullptr, "bad_request", "the request \"id\" must be a number or a text"));
+        return dump(error_response(nullptr, "bad_request",
+                                   "the request \"id\" must be a number or a text"));
     }
     const Json id = id_member ? *id_member : Json();
     const Json* method = member(request, "method");
@@ -148,9 +153,9 @@ std::string handle_request(ControlHost& host, std::string_view line) {
         // Application code runs inside; whatever it throws must not take the UI thread down.
         return dump(error_response(id, "failed", ex.what()));
     }
-    return dump(error_response(id, "unknown_method",
-                               "unknown method `" + method->get<std::string>() +
-                                   "`; use \"list\" or \"invoke\""));
+    return dump(error_response(
+        id, "unknown_method",
+        "unknown method `" + method->get<std::string>() + "`; use \"list\" or \"invoke\""));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -221,7 +226,8 @@ struct ControlEndpoint::Impl {
             }
             c.input.erase(0, start);
             if (c.input.size() > kMaxLine) {
-                c.output += dump(error_response(nullptr, "bad_request", "request line is too long"));
+                c.output +=
+                    dump(error_response(nullptr, "bad_request", "request line is too long"));
                 c.output.push_back('\n');
                 c.input.clear();
                 c.closing = true;
@@ -248,7 +254,9 @@ struct ControlEndpoint::Impl {
 ControlEndpoint::ControlEndpoint(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 ControlEndpoint::~ControlEndpoint() = default;
 
-const fs::path& ControlEndpoint::path() const { return impl_->path; }
+const fs::path& ControlEndpoint::path() const {
+    return impl_->path;
+}
 
 std::vector<int> ControlEndpoint::fds() const {
     std::vector<int> fds{impl_->listen_fd};
@@ -269,7 +277,8 @@ void ControlEndpoint::poll_once(ControlHost& host) {
 std::expected<std::unique_ptr<ControlEndpoint>, std::string> ControlEndpoint::open(
     std::string_view name) {
     if (name.empty() || name.find('/') != std::string_view::npos || name.starts_with(".")) {
-        return std::unexpected("control endpoint name `" + std::string(name) + "` is not a file name");
+        return std::unexpected("control endpoint name `" + std::string(name) +
+                               "` is not a file name");
     }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || *runtime == '\0') {
@@ -278,11 +287,13 @@ std::expected<std::unique_ptr<ControlEndpoint>, std::string> ControlEndpoint::op
     }
     const fs::path dir = fs::path(runtime) / "vorn";
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        return std::unexpected("control endpoint directory " + dir.string() + ": " + os_error(errno));
+        return std::unexpected("control endpoint directory " + dir.string() + ": " +
+                               os_error(errno));
     }
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) {
-        return std::unexpected("control endpoint directory " + dir.string() + ": " + os_error(errno));
+        return std::unexpected("control endpoint directory " + dir.string() + ": " +
+                               os_error(errno));
     }
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
         return std::unexpected("control endpoint directory " + dir.string() +
@@ -303,7 +314,8 @@ std::expected<std::unique_ptr<ControlEndpoint>, std::string> ControlEndpoint::op
             return std::unexpected(path.string() + " exists and is not a socket");
         }
         int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        bool live =
+            probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         if (probe >= 0) ::close(probe);
         if (live) return std::unexpected("another instance is already serving " + path.string());
         ::unlink(path.c_str());  // left behind by an instance that ended without cleaning up

@@ -7,7 +7,8 @@
 //
 // Requests:  {"id":1,"method":"list"}
 //            {"id":2,"method":"invoke","resource":"…","action":"…","args":{…},"confirm":true}
-// Responses: {"id":1,"ok":true,"result":…} or {"id":2,"ok":false,"error":{"code":"…","message":"…"}}
+// Responses: {"id":1,"ok":true,"result":…} or
+// {"id":2,"ok":false,"error":{"code":"…","message":"…"}}
 
 #include <expected>
 #include <filesystem>
@@ -25,7 +26,7 @@ namespace vorn_actions::endpoint {
 
 // What the endpoint asks of the application.
 class ControlHost {
-public:
+  public:
     virtual ~ControlHost() = default;
     // The current tree, rebuilt on every call.
     virtual std::vector<Resource> resources() = 0;
@@ -43,7 +44,7 @@ public:
 [[nodiscard]] nlohmann::json describe_resources(const std::vector<Resource>& resources);
 
 class ControlEndpoint {
-public:
+  public:
     // Listens on $XDG_RUNTIME_DIR/vorn/{name}.sock; the "vorn" directory is created private
     // (0700) and must stay private and owned by this user. A stale socket file is replaced;
     // a live one (another instance serving) is an error.
@@ -60,7 +61,7 @@ public:
     // Bounded work per call; never blocks.
     void poll_once(ControlHost& host);
 
-private:
+  private:
     struct Impl;
     explicit ControlEndpoint(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

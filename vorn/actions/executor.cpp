@@ -21,7 +21,8 @@ std::expected<DispatchReceipt, DispatchError> dispatch_by_with_context(
     vorn_ui::doc::Document& document, const ActionHandler& handler, const EncodedAction& action,
     std::span<const std::uint8_t> actor, const ActionContext& context) {
     if (!handler) {
-        return std::unexpected(DispatchError{DispatchError::Kind::NoHandler, action.action_type, {}});
+        return std::unexpected(
+            DispatchError{DispatchError::Kind::NoHandler, action.action_type, {}});
     }
     const auto& own = document.actor_id();
     if (!std::ranges::equal(actor, own)) {
@@ -29,17 +30,18 @@ std::expected<DispatchReceipt, DispatchError> dispatch_by_with_context(
                                              "the actor is not this document's writer"});
     }
     const auto before = document.get_heads();
-    auto applied = document.transact([&](vorn_ui::doc::Document& doc) -> std::expected<void, std::string> {
-        // A throwing handler must not leave half an edit behind: turn it into a failure so the
-        // transaction rolls back.
-        try {
-            return handler(doc, action);
-        } catch (const std::exception& ex) {
-            return std::unexpected(std::string("handler failed: ") + ex.what());
-        } catch (...) {
-            return std::unexpected(std::string("handler failed"));
-        }
-    });
+    auto applied =
+        document.transact([&](vorn_ui::doc::Document& doc) -> std::expected<void, std::string> {
+            // A throwing handler must not leave half an edit behind: turn it into a failure so the
+            // transaction rolls back.
+            try {
+                return handler(doc, action);
+            } catch (const std::exception& ex) {
+                return std::unexpected(std::string("handler failed: ") + ex.what());
+            } catch (...) {
+                return std::unexpected(std::string("handler failed"));
+            }
+        });
     if (!applied) {
         return std::unexpected(
             DispatchError{DispatchError::Kind::Rejected, action.action_type, applied.error()});
@@ -63,7 +65,8 @@ std::expected<DispatchReceipt, DispatchError> dispatch(const ActionRegistry& reg
                                                        const ActionContext& context) {
     const ActionHandler* handler = registry.handler(action.action_type);
     if (handler == nullptr) {
-        return std::unexpected(DispatchError{DispatchError::Kind::NoHandler, action.action_type, {}});
+        return std::unexpected(
+            DispatchError{DispatchError::Kind::NoHandler, action.action_type, {}});
     }
     return dispatch_by_with_context(document, *handler, action, actor, context);
 }

@@ -34,7 +34,8 @@ std::string_view kind_name(ParamKind kind) {
 std::expected<ActionArgs, std::string> ActionArgs::from_json(const nlohmann::json& value) {
     ActionArgs args;
     if (value.is_null()) return args;
-    if (!value.is_object()) return std::unexpected(std::string("action arguments must be an object"));
+    if (!value.is_object())
+        return std::unexpected(std::string("action arguments must be an object"));
     args.values_ = value;
     return args;
 }

@@ -44,10 +44,11 @@ struct ParamSpec {
 
 // The arguments of one invocation: a JSON object keyed by parameter name.
 class ActionArgs {
-public:
+  public:
     ActionArgs() = default;
     // Refuses anything but an object (JSON null counts as no arguments).
-    [[nodiscard]] static std::expected<ActionArgs, std::string> from_json(const nlohmann::json& value);
+    [[nodiscard]] static std::expected<ActionArgs, std::string> from_json(
+        const nlohmann::json& value);
 
     ActionArgs& set(std::string name, nlohmann::json value);
     // The argument's text; nothing when it is absent or not a string.
@@ -55,7 +56,7 @@ public:
     [[nodiscard]] const nlohmann::json* find(std::string_view name) const;
     [[nodiscard]] const nlohmann::json& json() const { return values_; }
 
-private:
+  private:
     nlohmann::json values_ = nlohmann::json::object();
 };
 

@@ -23,7 +23,7 @@ using ActionHandler =
     std::function<std::expected<void, std::string>(vorn_ui::doc::Document&, const EncodedAction&)>;
 
 class ActionRegistry {
-public:
+  public:
     // One handler per type; registering a type twice is refused.
     [[nodiscard]] std::expected<void, std::string> register_handler(std::string action_type,
                                                                     ActionHandler handler);
@@ -31,7 +31,7 @@ public:
     [[nodiscard]] const ActionHandler* handler(std::string_view action_type) const;
     [[nodiscard]] std::vector<std::string> action_types() const;
 
-private:
+  private:
     std::map<std::string, ActionHandler, std::less<>> handlers_;
 };
 

@@ -72,7 +72,8 @@ std::expected<EncodedAction, std::string> ActionSpec::invoke(const params::Actio
     if (!builder_) return std::unexpected("action `" + id_ + "` has nothing to run");
     auto built = builder_(args);
     if (!built) return built;
-    if (auto r = enforce_operation_type(*built, action_type_); !r) return std::unexpected(r.error());
+    if (auto r = enforce_operation_type(*built, action_type_); !r)
+        return std::unexpected(r.error());
     return built;
 }
 

@@ -31,9 +31,10 @@ struct Unavailability {
 };
 
 class ActionSpec {
-public:
+  public:
     // Builds an action's encoded action from the invocation's arguments.
-    using Builder = std::function<std::expected<EncodedAction, std::string>(const params::ActionArgs&)>;
+    using Builder =
+        std::function<std::expected<EncodedAction, std::string>(const params::ActionArgs&)>;
 
     // An action whose encoded action is fixed when the tree is built; its type is that action's.
     ActionSpec(std::string id, std::string label, EncodedAction encoded);
@@ -55,7 +56,9 @@ public:
     [[nodiscard]] const std::vector<params::ParamSpec>& params() const { return params_; }
     [[nodiscard]] const std::vector<std::string>& contract_tags() const { return contract_; }
     [[nodiscard]] bool is_destructive() const { return destructive_; }
-    [[nodiscard]] const std::optional<Unavailability>& unavailability() const { return unavailable_; }
+    [[nodiscard]] const std::optional<Unavailability>& unavailability() const {
+        return unavailable_;
+    }
     // The fixed encoded action, when the action has one.
     [[nodiscard]] const std::optional<EncodedAction>& encoded() const { return encoded_; }
 
@@ -64,7 +67,7 @@ public:
     [[nodiscard]] std::expected<EncodedAction, std::string> invoke(
         const params::ActionArgs& args) const;
 
-private:
+  private:
     std::string id_;
     std::string label_;
     std::optional<std::string> description_;
@@ -79,7 +82,7 @@ private:
 };
 
 class Resource {
-public:
+  public:
     Resource(std::string id, std::string kind, std::string label);
 
     [[nodiscard]] Resource with_action(ActionSpec action) &&;
@@ -93,7 +96,7 @@ public:
     [[nodiscard]] const std::vector<Resource>& children() const { return children_; }
     [[nodiscard]] const ActionSpec* find_action(std::string_view action_id) const;
 
-private:
+  private:
     std::string id_;
     std::string kind_;
     std::string label_;

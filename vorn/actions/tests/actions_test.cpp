@@ -81,16 +81,18 @@ TEST(ActionSpecTest, InvokeChecksArgumentsAndDeclaredType) {
 
     EXPECT_EQ(rename.invoke(ActionArgs{}).value().payload, "");
     EXPECT_EQ(rename.invoke(ActionArgs().set("value", "Lab")).value().payload, "Lab");
-    EXPECT_EQ(rename.invoke(ActionArgs().set("value", 5)).error(), "parameter `value` must be text");
+    EXPECT_EQ(rename.invoke(ActionArgs().set("value", 5)).error(),
+              "parameter `value` must be text");
     EXPECT_EQ(rename.invoke(ActionArgs().set("name", "x")).error(), "unknown parameter `name`");
 
     params::ParamSpec required = ParamSpec::text("text");
     required.required = true;
-    const ActionSpec send = ActionSpec("send", "Send", "remote.operation",
-                                       [](const ActionArgs&) -> std::expected<EncodedAction, std::string> {
-                                           return EncodedAction{"remote.action", "{}"};
-                                       })
-                                .with_param(required);
+    const ActionSpec send =
+        ActionSpec("send", "Send", "remote.operation",
+                   [](const ActionArgs&) -> std::expected<EncodedAction, std::string> {
+                       return EncodedAction{"remote.action", "{}"};
+                   })
+            .with_param(required);
     EXPECT_EQ(send.invoke(ActionArgs{}).error(), "missing parameter `text`");
     EXPECT_EQ(send.invoke(ActionArgs().set("text", "ls")).error(),
               "action produced type `remote.action` but declares `remote.operation`");
@@ -217,7 +219,8 @@ TEST(ExecutorTest, AppliesTheHandlerAsOneChangeOrNotAtAll) {
         EXPECT_EQ(doc.get_heads(), heads);
         EXPECT_FALSE(doc.in_transaction());
     }
-    auto failed = executor::dispatch_by(doc, store_name, EncodedAction{"remote.action", "fail"}, actor);
+    auto failed =
+        executor::dispatch_by(doc, store_name, EncodedAction{"remote.action", "fail"}, actor);
     EXPECT_EQ(failed.error().display(), "remote.action was rejected: refused by handler");
 
     // Another writer's id is refused before anything runs.
@@ -255,16 +258,19 @@ TEST(ExecutorTest, DispatchesThroughTheRegistryWithContext) {
     EXPECT_EQ(done->context, context);
     EXPECT_EQ(stored_name(doc), "Lab");
 
-    auto unknown = executor::dispatch(registry, doc, EncodedAction{"remote.other", "x"}, doc.actor_id());
+    auto unknown =
+        executor::dispatch(registry, doc, EncodedAction{"remote.other", "x"}, doc.actor_id());
     ASSERT_FALSE(unknown.has_value());
     EXPECT_EQ(unknown.error().display(), "no handler is registered for action type `remote.other`");
 
     auto with_context = executor::dispatch_by_with_context(
         doc, *registry.handler("remote.action"), EncodedAction{"remote.action", "Lab 2"},
-        doc.actor_id(), context.enriched_by(ActionContext{.summary = {}, .source = {},
-                                                          .requested_by = "assistant",
-                                                          .correlation_id = {},
-                                                          .attributes = {}}));
+        doc.actor_id(),
+        context.enriched_by(ActionContext{.summary = {},
+                                          .source = {},
+                                          .requested_by = "assistant",
+                                          .correlation_id = {},
+                                          .attributes = {}}));
     ASSERT_TRUE(with_context.has_value());
     EXPECT_EQ(with_context->context.requested_by, "assistant");
     EXPECT_EQ(stored_name(doc), "Lab 2");

@@ -25,7 +25,7 @@ using Json = nlohmann::json;
 // A small application: one list resource with a fixed action, a parameterised one, a
 // destructive one and an unavailable one.
 class FakeHost : public ControlHost {
-public:
+  public:
     std::vector<Resource> resources() override {
         std::vector<Resource> tree;
         tree.push_back(
@@ -34,13 +34,14 @@ public:
                                  .with_class(ActionClass::View))
                 .with_child(
                     Resource("app.thing:1", "app.thing", "Thing one")
-                        .with_action(
-                            ActionSpec("rename", "Rename", "app.action",
-                                       [](const ActionArgs& a) -> std::expected<EncodedAction, std::string> {
-                                           return EncodedAction{"app.action",
-                                                                "rename:" + a.text("value").value_or("")};
-                                       })
-                                .with_param(ParamSpec::text("value").labelled("New name")))
+                        .with_action(ActionSpec("rename", "Rename", "app.action",
+                                                [](const ActionArgs& a)
+                                                    -> std::expected<EncodedAction, std::string> {
+                                                    return EncodedAction{
+                                                        "app.action",
+                                                        "rename:" + a.text("value").value_or("")};
+                                                })
+                                         .with_param(ParamSpec::text("value").labelled("New name")))
                         .with_action(ActionSpec("delete", "Delete thing",
                                                 EncodedAction{"app.action", "delete"})
                                          .destructive())
@@ -52,14 +53,17 @@ public:
     }
     std::expected<Json, std::string> run(const ActionSpec&, const EncodedAction& encoded) override {
         ran.push_back(encoded);
-        if (encoded.payload == "rename:fail") return std::unexpected(std::string("saved thing is gone"));
+        if (encoded.payload == "rename:fail")
+            return std::unexpected(std::string("saved thing is gone"));
         if (encoded.payload == "rename:throw") throw std::runtime_error("bad state");
         return Json{{"outcome", "done"}};
     }
     std::vector<EncodedAction> ran;
 };
 
-Json ask(FakeHost& host, const std::string& line) { return Json::parse(handle_request(host, line)); }
+Json ask(FakeHost& host, const std::string& line) {
+    return Json::parse(handle_request(host, line));
+}
 
 TEST(HandleRequestTest, ListsTheTree) {
     FakeHost host;
@@ -90,8 +94,8 @@ TEST(HandleRequestTest, InvokesOnlyWhatMayRun) {
         {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"rename","args":{"value":"Lab"}})",
          "", "rename:Lab"},
         {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"rename"})", "", "rename:"},
-        {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"delete","confirm":true})", "",
-         "delete"},
+        {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"delete","confirm":true})",
+         "", "delete"},
         {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"delete"})",
          "confirmation_required", ""},
         {R"({"id":1,"method":"invoke","resource":"app.thing:1","action":"delete","confirm":"yes"})",
@@ -141,7 +145,7 @@ TEST(HandleRequestTest, InvokesOnlyWhatMayRun) {
 
 // A private runtime directory for one test, restored afterwards.
 class EndpointTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string templ = (fs::temp_directory_path() / "endpoint-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
@@ -184,7 +188,8 @@ protected:
             ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             if (n == 0) break;
             if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
-            if (static_cast<std::size_t>(std::count(received.begin(), received.end(), '\n')) >= lines) {
+            if (static_cast<std::size_t>(std::count(received.begin(), received.end(), '\n')) >=
+                lines) {
                 break;
             }
         }
@@ -225,7 +230,8 @@ TEST_F(EndpointTest, ServesRequestLinesOverThePrivateSocket) {
     received += exchange(**endpoint, host, fd, 1);
 
     std::vector<Json> responses;
-    for (std::size_t start = 0, nl; (nl = received.find('\n', start)) != std::string::npos; start = nl + 1) {
+    for (std::size_t start = 0, nl; (nl = received.find('\n', start)) != std::string::npos;
+         start = nl + 1) {
         responses.push_back(Json::parse(received.substr(start, nl - start)));
     }
     ASSERT_EQ(responses.size(), 3u) << received;
@@ -273,7 +279,8 @@ TEST_F(EndpointTest, RefusesUnsafeOrMissingPlaces) {
         int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, (runtime_ / "vorn/stale.sock").c_str(), sizeof addr.sun_path - 1);
+        std::strncpy(addr.sun_path, (runtime_ / "vorn/stale.sock").c_str(),
+                     sizeof addr.sun_path - 1);
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         ::close(fd);
     }

@@ -46,7 +46,7 @@ Json of_kind(Json::Kind kind) {
 constexpr std::size_t kMaxDepth = 128;
 
 class TreeBuilder {
-public:
+  public:
     bool null() { return put(Json{}); }
     bool boolean(bool value) {
         Json v = of_kind(Json::Kind::Bool);
@@ -101,7 +101,7 @@ public:
     Json root;
     std::string error;
 
-private:
+  private:
     bool fail(std::string message) {
         if (error.empty()) error = std::move(message);
         return false;
@@ -136,7 +136,8 @@ std::expected<Json, std::string> parse_tree(std::string_view text) {
         return std::unexpected(std::string(ex.what()));
     }
     if (!ok) {
-        return std::unexpected(builder.error.empty() ? std::string("malformed JSON") : builder.error);
+        return std::unexpected(builder.error.empty() ? std::string("malformed JSON")
+                                                     : builder.error);
     }
     return std::move(builder.root);
 }
@@ -157,8 +158,8 @@ std::string describe(const Json& v) {
         case Json::Kind::Float:
             return "floating point `" + v.text + "`";
         case Json::Kind::String:
-            return "string " +
-                   nlohmann::json(v.text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            return "string " + nlohmann::json(v.text).dump(
+                                   -1, ' ', false, nlohmann::json::error_handler_t::replace);
         case Json::Kind::Array:
             return "sequence";
         case Json::Kind::Object:
@@ -346,9 +347,9 @@ Reader auth_into(AuthMethod& out) {
 
 Reader identity_into(HostKeyIdentity& out) {
     return [&out](const Json& v) -> Result {
-        return read_struct(v, "struct HostKeyIdentity",
-                           {{"algorithm", text_into(out.algorithm)},
-                            {"fingerprint", text_into(out.fingerprint)}});
+        return read_struct(
+            v, "struct HostKeyIdentity",
+            {{"algorithm", text_into(out.algorithm)}, {"fingerprint", text_into(out.fingerprint)}});
     };
 }
 
@@ -358,7 +359,7 @@ Reader identity_into(HostKeyIdentity& out) {
 constexpr std::array<std::string_view, 4> kActionNames = {"UpsertConnection", "RenameConnection",
                                                           "SetFavorite", "DeleteConnection"};
 constexpr std::array<std::string_view, 8> kOperationNames = {
-    "ShowConnections", "NewConnectionForm", "EditConnection", "Connect",
+    "ShowConnections", "NewConnectionForm", "EditConnection",  "Connect",
     "Disconnect",      "SendText",          "TrustSshHostKey", "ForgetSshHostKey"};
 
 Ordered tagged(std::string_view name, Ordered fields) {
@@ -417,9 +418,11 @@ std::expected<RemoteOperation, std::string> decode_operation_value(std::string_v
     auto ref = read_variant(*tree, "RemoteOperation", kOperationNames);
     if (!ref) return std::unexpected(ref.error());
 
-    auto with_id = [&]<class Op>(std::string_view what) -> std::expected<RemoteOperation, std::string> {
+    auto with_id =
+        [&]<class Op>(std::string_view what) -> std::expected<RemoteOperation, std::string> {
         Op op;
-        if (auto r = struct_variant(*ref, what, {{"connection_id", uuid_into(op.connection_id)}}); !r) {
+        if (auto r = struct_variant(*ref, what, {{"connection_id", uuid_into(op.connection_id)}});
+            !r) {
             return std::unexpected(r.error());
         }
         return op;
@@ -442,9 +445,9 @@ std::expected<RemoteOperation, std::string> decode_operation_value(std::string_v
                 "struct variant RemoteOperation::Disconnect");
         case 5: {
             RemoteOperation::SendText op;
-            if (auto r = struct_variant(*ref, "struct variant RemoteOperation::SendText",
-                                        {{"connection_id", uuid_into(op.connection_id)},
-                                         {"text", text_into(op.text)}});
+            if (auto r = struct_variant(
+                    *ref, "struct variant RemoteOperation::SendText",
+                    {{"connection_id", uuid_into(op.connection_id)}, {"text", text_into(op.text)}});
                 !r) {
                 return std::unexpected(r.error());
             }
@@ -532,9 +535,9 @@ std::expected<RemoteAction, std::string> decode_action(std::string_view payload)
         }
         case 2: {
             RemoteAction::SetFavorite a;
-            if (auto r = struct_variant(*ref, "struct variant RemoteAction::SetFavorite",
-                                        {{"id", uuid_into(a.id)},
-                                         {"favorite", bool_into(a.favorite)}});
+            if (auto r =
+                    struct_variant(*ref, "struct variant RemoteAction::SetFavorite",
+                                   {{"id", uuid_into(a.id)}, {"favorite", bool_into(a.favorite)}});
                 !r) {
                 return std::unexpected(r.error());
             }
@@ -558,7 +561,8 @@ vorn_actions::ActionClass operation_class(const RemoteOperation& operation) {
 }
 
 vorn_actions::EncodedAction encode_operation(const RemoteOperation& operation) {
-    return {std::string(kRemoteOperationType), compact(std::visit(OperationJson{}, operation.value))};
+    return {std::string(kRemoteOperationType),
+            compact(std::visit(OperationJson{}, operation.value))};
 }
 
 DecodedOperation decode_operation(std::string_view action_type, std::string_view payload) {

@@ -54,14 +54,15 @@ struct RemoteAction {
 
     RemoteAction() : value(UpsertConnection{}) {}
     template <class T>
-        requires(!std::same_as<std::remove_cvref_t<T>, RemoteAction> &&
-                 std::constructible_from<Value, T &&>)
-    RemoteAction(T&& v) : value(std::forward<T>(v)) {}  // NOLINT: implicit from each variant
+    requires(!std::same_as<std::remove_cvref_t<T>, RemoteAction> &&
+             std::constructible_from<Value, T&&>) RemoteAction(T&& v)
+        : value(std::forward<T>(v)) {}  // NOLINT: implicit from each variant
 
     friend bool operator==(const RemoteAction&, const RemoteAction&) = default;
 };
 
-// Type "remote.action" with the compact JSON payload, e.g. {"SetFavorite":{"id":"…","favorite":true}}.
+// Type "remote.action" with the compact JSON payload, e.g.
+// {"SetFavorite":{"id":"…","favorite":true}}.
 [[nodiscard]] vorn_actions::EncodedAction encode_action(const RemoteAction& action);
 // The same JSON as a tree (members in wire order).
 [[nodiscard]] nlohmann::ordered_json action_json_value(const RemoteAction& action);

@@ -59,9 +59,9 @@ struct RemoteOperation {
 
     RemoteOperation() : value(ShowConnections{}) {}
     template <class T>
-        requires(!std::same_as<std::remove_cvref_t<T>, RemoteOperation> &&
-                 std::constructible_from<Value, T &&>)
-    RemoteOperation(T&& v) : value(std::forward<T>(v)) {}  // NOLINT: implicit from each variant
+    requires(!std::same_as<std::remove_cvref_t<T>, RemoteOperation> &&
+             std::constructible_from<Value, T&&>) RemoteOperation(T&& v)
+        : value(std::forward<T>(v)) {}  // NOLINT: implicit from each variant
 
     friend bool operator==(const RemoteOperation&, const RemoteOperation&) = default;
 };

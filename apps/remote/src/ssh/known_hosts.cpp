@@ -24,7 +24,9 @@ constexpr std::string_view kStoreLabel = "SSH host-key store";
 constexpr std::string_view kParentLabel = "SSH host-key store parent";
 constexpr std::string_view kFileName = "known-hosts.json";
 
-std::string os_error(int err) { return std::error_code(err, std::generic_category()).message(); }
+std::string os_error(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
 
 // ---------------------------------------------------------------------------------------------
 // A JSON tree that keeps every member of an object, repeated ones included, so the reader can
@@ -58,7 +60,7 @@ Json of_kind(Json::Kind kind) {
 constexpr std::size_t kMaxDepth = 128;
 
 class TreeBuilder {
-public:
+  public:
     bool null() { return put(Json{}); }
     bool boolean(bool value) {
         Json v = of_kind(Json::Kind::Bool);
@@ -104,8 +106,8 @@ public:
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
         // Drop the library's "[json.exception.parse_error.101] " tag; the rest is the sentence.
         std::string_view what = ex.what();
-        if (auto close = what.find("] "); what.starts_with("[json.exception.") &&
-                                          close != std::string_view::npos) {
+        if (auto close = what.find("] ");
+            what.starts_with("[json.exception.") && close != std::string_view::npos) {
             what.remove_prefix(close + 2);
         }
         return fail(std::string(what));
@@ -114,7 +116,7 @@ public:
     Json root;
     std::string error;
 
-private:
+  private:
     bool fail(std::string message) {
         if (error.empty()) error = std::move(message);
         return false;
@@ -167,8 +169,8 @@ std::string describe(const Json& v) {
         case Json::Kind::Float:
             return "floating point `" + v.text + "`";
         case Json::Kind::String:
-            return "string " + nlohmann::json(v.text).dump(-1, ' ', false,
-                                                          nlohmann::json::error_handler_t::replace);
+            return "string " + nlohmann::json(v.text).dump(
+                                   -1, ' ', false, nlohmann::json::error_handler_t::replace);
         case Json::Kind::Array:
             return "sequence";
         case Json::Kind::Object:
@@ -227,37 +229,38 @@ std::expected<void, std::string> read_fields(
 
 std::expected<HostKeyIdentity, std::string> read_identity(const Json& v) {
     HostKeyIdentity identity;
-    auto r = read_fields<2>(v, "struct HostKeyIdentity", {"algorithm", "fingerprint"},
-                            [&](std::size_t i, const Json& value) -> std::expected<void, std::string> {
-                                auto text = as_string(value);
-                                if (!text) return std::unexpected(text.error());
-                                (i == 0 ? identity.algorithm : identity.fingerprint) = *text;
-                                return {};
-                            });
+    auto r =
+        read_fields<2>(v, "struct HostKeyIdentity", {"algorithm", "fingerprint"},
+                       [&](std::size_t i, const Json& value) -> std::expected<void, std::string> {
+                           auto text = as_string(value);
+                           if (!text) return std::unexpected(text.error());
+                           (i == 0 ? identity.algorithm : identity.fingerprint) = *text;
+                           return {};
+                       });
     if (!r) return std::unexpected(r.error());
     return identity;
 }
 
 std::expected<KnownHostEntry, std::string> read_entry(const Json& v) {
     KnownHostEntry entry;
-    auto r = read_fields<3>(
-        v, "struct KnownHostEntry", {"host", "port", "identity"},
-        [&](std::size_t i, const Json& value) -> std::expected<void, std::string> {
-            if (i == 0) {
-                auto host = as_string(value);
-                if (!host) return std::unexpected(host.error());
-                entry.host = *host;
-            } else if (i == 1) {
-                auto port = as_port(value);
-                if (!port) return std::unexpected(port.error());
-                entry.port = *port;
-            } else {
-                auto identity = read_identity(value);
-                if (!identity) return std::unexpected(identity.error());
-                entry.identity = *identity;
-            }
-            return {};
-        });
+    auto r =
+        read_fields<3>(v, "struct KnownHostEntry", {"host", "port", "identity"},
+                       [&](std::size_t i, const Json& value) -> std::expected<void, std::string> {
+                           if (i == 0) {
+                               auto host = as_string(value);
+                               if (!host) return std::unexpected(host.error());
+                               entry.host = *host;
+                           } else if (i == 1) {
+                               auto port = as_port(value);
+                               if (!port) return std::unexpected(port.error());
+                               entry.port = *port;
+                           } else {
+                               auto identity = read_identity(value);
+                               if (!identity) return std::unexpected(identity.error());
+                               entry.identity = *identity;
+                           }
+                           return {};
+                       });
     if (!r) return std::unexpected(r.error());
     return entry;
 }
@@ -423,19 +426,19 @@ std::expected<KnownHosts, std::string> parse_known_hosts(std::string_view text) 
     auto tree = parse_tree(text);
     if (!tree) return std::unexpected(tree.error());
     KnownHosts hosts;
-    auto r = read_fields<1>(
-        *tree, "struct KnownHosts", {"entries"},
-        [&](std::size_t, const Json& value) -> std::expected<void, std::string> {
-            if (value.kind != Json::Kind::Array) {
-                return std::unexpected(invalid_type(value, "a sequence"));
-            }
-            for (const Json& item : value.items) {
-                auto entry = read_entry(item);
-                if (!entry) return std::unexpected(entry.error());
-                hosts.entries.push_back(std::move(*entry));
-            }
-            return {};
-        });
+    auto r =
+        read_fields<1>(*tree, "struct KnownHosts", {"entries"},
+                       [&](std::size_t, const Json& value) -> std::expected<void, std::string> {
+                           if (value.kind != Json::Kind::Array) {
+                               return std::unexpected(invalid_type(value, "a sequence"));
+                           }
+                           for (const Json& item : value.items) {
+                               auto entry = read_entry(item);
+                               if (!entry) return std::unexpected(entry.error());
+                               hosts.entries.push_back(std::move(*entry));
+                           }
+                           return {};
+                       });
     if (!r) return std::unexpected(r.error());
     return hosts;
 }
@@ -494,26 +497,23 @@ HostKeyIdentity host_key_identity(std::string_view algorithm,
 
 HostKeyCheck check_host_key(const KnownHosts& hosts, std::string_view host, std::uint16_t port,
                             const HostKeyIdentity& observed) {
-    auto it = std::ranges::find_if(hosts.entries, [&](const KnownHostEntry& e) {
-        return e.host == host && e.port == port;
-    });
+    auto it = std::ranges::find_if(
+        hosts.entries, [&](const KnownHostEntry& e) { return e.host == host && e.port == port; });
     if (it == hosts.entries.end()) return HostKeyCheck{HostKeyCheck::Unpinned{observed}};
     if (it->identity == observed) return HostKeyCheck{HostKeyCheck::Trusted{}};
     return HostKeyCheck{HostKeyCheck::Changed{it->identity, observed}};
 }
 
 std::expected<void, std::string> pin_host_key(const fs::path& path, std::string_view host,
-                                              std::uint16_t port,
-                                              const HostKeyIdentity& identity) {
+                                              std::uint16_t port, const HostKeyIdentity& identity) {
     auto hosts = load_known_hosts(path);
     if (!hosts) return std::unexpected(hosts.error());
-    auto it = std::ranges::find_if(hosts->entries, [&](const KnownHostEntry& e) {
-        return e.host == host && e.port == port;
-    });
+    auto it = std::ranges::find_if(
+        hosts->entries, [&](const KnownHostEntry& e) { return e.host == host && e.port == port; });
     if (it != hosts->entries.end()) {
         if (it->identity == identity) return {};
-        return std::unexpected(
-            std::string("a different trusted host key already exists; forget it before retrusting"));
+        return std::unexpected(std::string(
+            "a different trusted host key already exists; forget it before retrusting"));
     }
     hosts->entries.push_back(KnownHostEntry{std::string(host), port, identity});
     return save_known_hosts(path, *hosts);
@@ -523,9 +523,8 @@ std::expected<bool, std::string> forget_host_key(const fs::path& path, std::stri
                                                  std::uint16_t port) {
     auto hosts = load_known_hosts(path);
     if (!hosts) return std::unexpected(hosts.error());
-    auto removed = std::erase_if(hosts->entries, [&](const KnownHostEntry& e) {
-        return e.host == host && e.port == port;
-    });
+    auto removed = std::erase_if(
+        hosts->entries, [&](const KnownHostEntry& e) { return e.host == host && e.port == port; });
     if (removed == 0) return false;
     if (auto r = save_known_hosts(path, *hosts); !r) return std::unexpected(r.error());
     return true;

@@ -86,7 +86,8 @@ struct HostKeyCheck {
                                                             std::string_view host,
                                                             std::uint16_t port,
                                                             const HostKeyIdentity& identity);
-// Removes every pin of this host and port; true when one was removed (nothing is written otherwise).
+// Removes every pin of this host and port; true when one was removed (nothing is written
+// otherwise).
 [[nodiscard]] std::expected<bool, std::string> forget_host_key(const std::filesystem::path& path,
                                                                std::string_view host,
                                                                std::uint16_t port);

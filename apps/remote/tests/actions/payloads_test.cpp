@@ -18,8 +18,8 @@ std::string upsert_json(const std::string& extra_fields) {
            extra_fields + "}}";
 }
 
-const RemoteAction::UpsertConnection kUpsert{kId,  "Office NAS",         "10.0.0.20", 22, "admin",
-                                             ConnectionKind::Ssh, AuthMethod::Password, ""};
+const RemoteAction::UpsertConnection kUpsert{
+    kId, "Office NAS", "10.0.0.20", 22, "admin", ConnectionKind::Ssh, AuthMethod::Password, ""};
 
 struct ActionCase {
     std::string payload;
@@ -46,9 +46,11 @@ TEST(DecodeActionTest, FollowsTheWireRules) {
         {R"({"DeleteConnection":[]})", std::nullopt,
          "invalid length 0, expected struct variant RemoteAction::DeleteConnection with 1 element"},
         {R"({"RenameConnection":[)" + id + "]}", std::nullopt,
-         "invalid length 1, expected struct variant RemoteAction::RenameConnection with 2 elements"},
+         "invalid length 1, expected struct variant RemoteAction::RenameConnection with 2 "
+         "elements"},
         {R"({"UpsertConnection":[)" + id + "]}", std::nullopt,
-         "invalid length 1, expected struct variant RemoteAction::UpsertConnection with 8 elements"},
+         "invalid length 1, expected struct variant RemoteAction::UpsertConnection with 8 "
+         "elements"},
         {R"({"UpsertConnection":[)" + id + R"(,"n","h",0,"u","Vorn","DeviceIdentity","g"]})",
          RemoteAction::UpsertConnection{kId, "n", "h", 0, "u", ConnectionKind::Vorn,
                                         AuthMethod::DeviceIdentity, "g"},
@@ -58,8 +60,8 @@ TEST(DecodeActionTest, FollowsTheWireRules) {
         {R"({"RenameConnection":{"name":"a"}})", std::nullopt, "missing field `id`"},
         {upsert_json(R"(,"group":"")").replace(upsert_json("").find("\"Ssh\""), 5, "\"ssh\""),
          std::nullopt, "unknown variant `ssh`, expected one of `Ssh`, `Vnc`, `Rdp`, `Vorn`"},
-        {upsert_json(R"(,"group":"")").replace(upsert_json("").find("\"Password\""), 10,
-                                                "\"PASSWORD\""),
+        {upsert_json(R"(,"group":"")")
+             .replace(upsert_json("").find("\"Password\""), 10, "\"PASSWORD\""),
          std::nullopt,
          "unknown variant `PASSWORD`, expected one of `Password`, `PublicKey`, `DeviceIdentity`"},
         {R"("DeleteConnection")", std::nullopt,
@@ -130,7 +132,8 @@ TEST(DecodeOperationTest, FollowsTheWireRules) {
         {R"({"Connect":{"connection_id":)" + id + "}}", RemoteOperation::Connect{kId}, ""},
         {R"({"Disconnect":[)" + id + "]}", RemoteOperation::Disconnect{kId}, ""},
         {R"({"EditConnection":[]})", std::nullopt,
-         "invalid length 0, expected struct variant RemoteOperation::EditConnection with 1 element"},
+         "invalid length 0, expected struct variant RemoteOperation::EditConnection with 1 "
+         "element"},
         {R"({"Connect":[]})", std::nullopt,
          "invalid length 0, expected struct variant RemoteOperation::Connect with 1 element"},
         {R"({"Disconnect":[1,2]})", std::nullopt,
@@ -199,8 +202,8 @@ TEST(EncodeTest, WritesCompactTaggedJson) {
               (vorn_actions::EncodedAction{"remote.operation", "\"ShowConnections\""}));
     EXPECT_EQ(encode_operation(RemoteOperation::ShowConnections{}).payload.size(), 17u);
     EXPECT_EQ(encode_action(RemoteAction::SetFavorite{upper, true}),
-              (vorn_actions::EncodedAction{
-                  "remote.action", R"({"SetFavorite":{"id":")" + kIdText + R"(","favorite":true}})"}));
+              (vorn_actions::EncodedAction{"remote.action", R"({"SetFavorite":{"id":")" + kIdText +
+                                                                R"(","favorite":true}})"}));
     EXPECT_EQ(encode_action(kUpsert).payload, upsert_json(R"(,"group":"")"));
     EXPECT_EQ(encode_operation(RemoteOperation::TrustSshHostKey{kId, {"ssh-ed25519", "SHA256:x"}})
                   .payload,
@@ -210,17 +213,17 @@ TEST(EncodeTest, WritesCompactTaggedJson) {
               R"({"SendText":{"connection_id":")" + kIdText + R"(","text":"say \"hi\"\n)" +
                   "\u00e9" + R"(\t"}})");
     // Bytes that are not UTF-8 never stop the encoder.
-    EXPECT_EQ(encode_action(RemoteAction::RenameConnection{kId, "a\xff"}).payload,
-              R"({"RenameConnection":{"id":")" + kIdText + R"(","name":"a)" + "\xef\xbf\xbd" +
-                  R"("}})");
+    EXPECT_EQ(
+        encode_action(RemoteAction::RenameConnection{kId, "a\xff"}).payload,
+        R"({"RenameConnection":{"id":")" + kIdText + R"(","name":"a)" + "\xef\xbf\xbd" + R"("}})");
     EXPECT_EQ(action_json_value(RemoteAction::DeleteConnection{kId}).begin().key(),
               "DeleteConnection");
 }
 
 TEST(EncodeTest, EveryVariantSurvivesARoundTrip) {
     const std::vector<RemoteAction> actions = {
-        RemoteAction::UpsertConnection{kId, "Ünïcode \"name\"", "h\\ost", 65535, "", ConnectionKind::Rdp,
-                                       AuthMethod::PublicKey, "Group/1"},
+        RemoteAction::UpsertConnection{kId, "Ünïcode \"name\"", "h\\ost", 65535, "",
+                                       ConnectionKind::Rdp, AuthMethod::PublicKey, "Group/1"},
         RemoteAction::RenameConnection{kId, ""},
         RemoteAction::SetFavorite{kId, false},
         RemoteAction::DeleteConnection{Uuid{}},

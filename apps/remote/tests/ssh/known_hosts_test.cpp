@@ -1,7 +1,7 @@
 #include "ssh/known_hosts.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // Sets environment variables for one test and puts the old values back afterwards.
 class EnvGuard {
-public:
+  public:
     ~EnvGuard() {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
             if (it->second) {
@@ -39,7 +39,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
@@ -68,7 +68,7 @@ mode_t mode_of(const fs::path& path) {
 }
 
 class KnownHostsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string templ = (fs::temp_directory_path() / "known-hosts-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
@@ -90,7 +90,8 @@ const HostKeyIdentity kEcdsa{"ecdsa-sha2-nistp256",
                              "SHA256:mJXeEfqGaRZ2iG/e7VqxiB0ALU8nFlOWfl7YTzKyqXQ"};
 
 TEST(HostKeyIdentityTest, MatchesOpenSshFingerprintOfFixtureKeys) {
-    const fs::path fixtures = fs::path(std::getenv("REMOTE_SOURCE_DIR")) / "apps/remote/tests/ssh/fixtures";
+    const fs::path fixtures =
+        fs::path(std::getenv("REMOTE_SOURCE_DIR")) / "apps/remote/tests/ssh/fixtures";
     for (const char* name : {"host_ed25519", "host_ecdsa"}) {
         SCOPED_TRACE(name);
         std::istringstream line(read_all(fixtures / (std::string(name) + ".pub")));
@@ -123,9 +124,12 @@ TEST(CheckHostKeyTest, ClassifiesByFirstExactHostAndPort) {
     EXPECT_EQ(check_host_key(hosts, "server", 22, kEd), (HostKeyCheck{HostKeyCheck::Trusted{}}));
     EXPECT_EQ(check_host_key(hosts, "server", 22, kEcdsa),
               (HostKeyCheck{HostKeyCheck::Changed{kEd, kEcdsa}}));
-    EXPECT_EQ(check_host_key(hosts, "Server", 22, kEd), (HostKeyCheck{HostKeyCheck::Unpinned{kEd}}));
-    EXPECT_EQ(check_host_key(hosts, "server", 2222, kEcdsa), (HostKeyCheck{HostKeyCheck::Trusted{}}));
-    EXPECT_EQ(check_host_key(hosts, "server", 23, kEd), (HostKeyCheck{HostKeyCheck::Unpinned{kEd}}));
+    EXPECT_EQ(check_host_key(hosts, "Server", 22, kEd),
+              (HostKeyCheck{HostKeyCheck::Unpinned{kEd}}));
+    EXPECT_EQ(check_host_key(hosts, "server", 2222, kEcdsa),
+              (HostKeyCheck{HostKeyCheck::Trusted{}}));
+    EXPECT_EQ(check_host_key(hosts, "server", 23, kEd),
+              (HostKeyCheck{HostKeyCheck::Unpinned{kEd}}));
     // Same fingerprint under another algorithm name is a different identity.
     HostKeyIdentity renamed{"ssh-rsa", kEd.fingerprint};
     EXPECT_EQ(check_host_key(hosts, "server", 22, renamed),
@@ -270,7 +274,8 @@ TEST_F(KnownHostsTest, ForgetRemovesEveryMatchingPinAndWritesNothingOtherwise) {
 TEST_F(KnownHostsTest, OpenFileOrDirectoryIsRefusedByEveryOperation) {
     ASSERT_TRUE(pin_host_key(file_, "server", 22, kEd).has_value());
     ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
-    const std::string open_file = "SSH host-key store must not be accessible to group or other users";
+    const std::string open_file =
+        "SSH host-key store must not be accessible to group or other users";
     EXPECT_EQ(error_of(load_known_hosts(file_)), open_file);
     EXPECT_EQ(error_of(pin_host_key(file_, "other", 22, kEd)), open_file);
     EXPECT_EQ(error_of(forget_host_key(file_, "server", 22)), open_file);
@@ -290,7 +295,8 @@ TEST_F(KnownHostsTest, LinksAndOtherFileTypesAreRefused) {
     write_all(store_dir_ / "real.json", R"({"entries":[]})", 0600);
     fs::create_symlink(store_dir_ / "real.json", file_);
     EXPECT_EQ(error_of(load_known_hosts(file_)), "SSH host-key store must be a regular file");
-    EXPECT_EQ(error_of(pin_host_key(file_, "h", 22, kEd)), "SSH host-key store must be a regular file");
+    EXPECT_EQ(error_of(pin_host_key(file_, "h", 22, kEd)),
+              "SSH host-key store must be a regular file");
     fs::remove(file_);
     fs::create_directory(file_);
     EXPECT_EQ(error_of(load_known_hosts(file_)), "SSH host-key store must be a regular file");
@@ -322,8 +328,8 @@ TEST_F(KnownHostsTest, ResolveStorePathFollowsEnvironment) {
     env.set("HOME", home.string());
 
     // XDG_STATE_HOME empty or unset: the home directory's .local/state.
-    for (const std::optional<std::string>& xdg : {std::optional<std::string>(""),
-                                                  std::optional<std::string>()}) {
+    for (const std::optional<std::string>& xdg :
+         {std::optional<std::string>(""), std::optional<std::string>()}) {
         env.set("XDG_STATE_HOME", xdg);
         auto path = resolve_store_path();
         ASSERT_TRUE(path.has_value()) << path.error();
