@@ -406,13 +406,11 @@ TEST_F(Fixture, APrimaryPressIsPrecededByAFocusRequest) {
 
 TEST(KeyCodes, PhysicalCodesMapToLinuxCodes) {
     const std::pair<const char*, std::uint32_t> mapped[] = {
-        {"Digit1", 2},       {"Digit5", 6},       {"Digit9", 10},       {"Digit0", 11},
-        {"KeyA", 30},        {"KeyB", 48},        {"KeyM", 50},         {"KeyQ", 16},
-        {"KeyW", 17},        {"KeyZ", 44},        {"Escape", 1},        {"AltLeft", 56},
-        {"AltRight", 100},   {"ControlLeft", 29}, {"ControlRight", 97}, {"ShiftLeft", 42},
-        {"ShiftRight", 54},  {"Backspace", 14},   {"Enter", 28},        {"Space", 57},
-        {"Tab", 15},         {"ArrowUp", 103},    {"ArrowDown", 108},   {"ArrowLeft", 105},
-        {"ArrowRight", 106},
+        {"Digit1", 2},        {"Digit5", 6},      {"Digit9", 10},      {"Digit0", 11},
+        {"Escape", 1},        {"AltLeft", 56},    {"AltRight", 100},   {"ControlLeft", 29},
+        {"ControlRight", 97}, {"ShiftLeft", 42},  {"ShiftRight", 54},  {"Backspace", 14},
+        {"Enter", 28},        {"Space", 57},      {"Tab", 15},         {"ArrowUp", 103},
+        {"ArrowDown", 108},   {"ArrowLeft", 105}, {"ArrowRight", 106},
     };
     for (const auto& [code, linux_code] : mapped) {
         EXPECT_EQ(linux_key_code(code), std::optional<std::uint32_t>(linux_code)) << code;
