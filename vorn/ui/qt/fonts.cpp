@@ -3,7 +3,9 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <string>
 #include <tuple>
+#include <unordered_map>
 
 #include <QFontMetricsF>
 #include <QCoreApplication>
@@ -53,11 +55,13 @@ struct Entry {
 
 std::mutex cache_mutex;
 std::map<std::tuple<int, int, double>, Entry> cache;
+std::unordered_map<std::string, double> advances;
 
 // Fonts must not outlive the application that loaded them.
 void release_cache() {
     std::lock_guard lock(cache_mutex);
     cache.clear();
+    advances.clear();
 }
 
 const Entry& measured(FontFace face, double size_pt, int weight) {
@@ -103,8 +107,24 @@ QFont font_for(FontFace face, double size_pt, int weight, int dpi) {
 
 double QtFontMetrics::advance(std::string_view text, FontFace face, double size_pt, int weight) const {
     if (text.empty() || !(size_pt > 0) || !std::isfinite(size_pt)) return 0;
-    return measured(face, size_pt, weight)
-        .metrics.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    // Layout measures the same labels every frame; shaping them again each
+    // time costs microseconds apiece.
+    std::string key;
+    key.reserve(text.size() + 24);
+    key.append(reinterpret_cast<const char*>(&size_pt), sizeof size_pt);
+    key.push_back(char(face));
+    key.push_back(char(weight));
+    key.append(text);
+    {
+        std::lock_guard lock(cache_mutex);
+        if (auto it = advances.find(key); it != advances.end()) return it->second;
+    }
+    double width = measured(face, size_pt, weight)
+                       .metrics.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    std::lock_guard lock(cache_mutex);
+    if (advances.size() >= 4096) advances.clear();
+    advances.emplace(std::move(key), width);
+    return width;
 }
 
 double QtFontMetrics::line_height(FontFace face, double size_pt) const {
