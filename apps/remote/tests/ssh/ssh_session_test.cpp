@@ -602,6 +602,25 @@ TEST_F(SshPeer, LargestInputIsDeliveredAndAcknowledged) {
     EXPECT_TRUE(screen_shows(*s, "65536")) << screen_text(s->terminal());
 }
 
+TEST_F(SshPeer, InputGetsThroughWhileOutputFloods) {
+    auto s = connected_shell();
+    ASSERT_TRUE(send_ssh_input(*s, bytes_of("stty -echo; yes flood-$((2+3))\n")));
+    std::string seen;
+    auto drain_until = [&](const std::string& text) {
+        return wait_until([&] {
+            for (const auto& chunk : take_ssh_output(*s)) {
+                seen.append(chunk.begin(), chunk.end());
+                if (seen.size() > 4096) seen.erase(0, seen.size() - 4096);
+            }
+            return seen.find(text) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(drain_until("flood-5\r\nflood-5"));
+    ASSERT_TRUE(send_ssh_input(*s, bytes_of("\x03")));
+    ASSERT_TRUE(send_ssh_input(*s, bytes_of("echo stopped-$((1+1))\n")));
+    EXPECT_TRUE(drain_until("stopped-2"));
+}
+
 TEST_F(SshPeer, OutputWaitsInOrderWhileNothingPumps) {
     auto s = connected_shell();
     ASSERT_TRUE(send_ssh_input(*s, bytes_of("stty -echo; seq 1 200000; echo done-$((1+1))\n")));
