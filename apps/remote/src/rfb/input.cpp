@@ -6,17 +6,23 @@
 namespace remote {
 namespace {
 
-struct NamedKeysym {
-    std::string_view name;
-    std::uint32_t keysym;
-};
+using vorn_ui::NamedKey;
 
-constexpr NamedKeysym kNamedKeys[] = {
-    {"Enter", 0xFF0D},     {"Tab", 0xFF09},       {"Space", 0x0020},
-    {"Backspace", 0xFF08}, {"Delete", 0xFFFF},    {"Escape", 0xFF1B},
-    {"ArrowLeft", 0xFF51}, {"ArrowUp", 0xFF52},   {"ArrowRight", 0xFF53},
-    {"ArrowDown", 0xFF54},
-};
+std::optional<std::uint32_t> table_keysym(NamedKey key) {
+    switch (key) {
+        case NamedKey::Enter: return 0xFF0D;
+        case NamedKey::Tab: return 0xFF09;
+        case NamedKey::Space: return 0x0020;
+        case NamedKey::Backspace: return 0xFF08;
+        case NamedKey::Delete: return 0xFFFF;
+        case NamedKey::Escape: return 0xFF1B;
+        case NamedKey::ArrowLeft: return 0xFF51;
+        case NamedKey::ArrowUp: return 0xFF52;
+        case NamedKey::ArrowRight: return 0xFF53;
+        case NamedKey::ArrowDown: return 0xFF54;
+        default: return std::nullopt;
+    }
+}
 
 // The first code point of UTF-8 text, or nothing for empty or malformed text.
 std::optional<std::uint32_t> first_code_point(std::string_view text) {
@@ -55,17 +61,18 @@ std::uint16_t to_coordinate(double offset, double extent, std::uint16_t size) {
 
 }  // namespace
 
-std::optional<std::uint32_t> keysym_for_key(const KeyDescription& key) {
-    if (!key.named.empty()) {
-        for (const auto& k : kNamedKeys) {
-            if (k.name == key.named) return k.keysym;
-        }
+std::optional<std::uint32_t> keysym_for_key(const vorn_ui::KeyEvent& key) {
+    if (const NamedKey* named = key.named()) {
+        if (auto keysym = table_keysym(*named)) return keysym;
     }
     return first_code_point(key.text);
 }
 
-std::array<VncInput, 2> key_press_inputs(std::uint32_t keysym) {
-    return {VncInput{VncInput::Key{true, keysym}}, VncInput{VncInput::Key{false, keysym}}};
+std::vector<VncInput> inputs_for_key(const vorn_ui::KeyEvent& key) {
+    if (!key.pressed) return {};
+    auto keysym = keysym_for_key(key);
+    if (!keysym) return {};
+    return {VncInput{VncInput::Key{true, *keysym}}, VncInput{VncInput::Key{false, *keysym}}};
 }
 
 std::optional<std::pair<std::uint16_t, std::uint16_t>> map_pointer(
@@ -80,19 +87,19 @@ std::optional<std::pair<std::uint16_t, std::uint16_t>> map_pointer(
                      to_coordinate(py - s.top, h, frame->second)};
 }
 
-std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pressed) {
+std::uint8_t update_button_mask(std::uint8_t mask, vorn_ui::PointerButton button, bool pressed) {
     std::uint8_t bit = 0;
     switch (button) {
-        case PointerButton::Primary:
+        case vorn_ui::PointerButton::Primary:
             bit = 1;
             break;
-        case PointerButton::Middle:
+        case vorn_ui::PointerButton::Middle:
             bit = 2;
             break;
-        case PointerButton::Secondary:
+        case vorn_ui::PointerButton::Secondary:
             bit = 4;
             break;
-        case PointerButton::Other:
+        case vorn_ui::PointerButton::Other:
             return mask;
     }
     return static_cast<std::uint8_t>(pressed ? (mask | bit) : (mask & ~bit));

@@ -5,26 +5,22 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "rfb/session.h"
+#include "vorn/ui/input.h"
 
 namespace remote {
 
-// What the view knows about a pressed key: the toolkit's name for a named key ("Enter",
-// "ArrowLeft", "Home" …; empty for character keys) and the text the key produced.
-struct KeyDescription {
-    std::string_view named;
-    std::string_view text;
-};
+// The X11 keysym a key sends, whatever modifiers are held: the table for Enter, Tab, Space,
+// Backspace, Delete, Escape and the arrows, otherwise the first character of the key's text;
+// nothing for keys without text (modifiers, Home, End, F1 …).
+std::optional<std::uint32_t> keysym_for_key(const vorn_ui::KeyEvent& key);
 
-// The X11 keysym a key press sends, whatever modifiers are held; nothing for keys that send
-// nothing (modifiers, named keys outside the table, keys without text).
-std::optional<std::uint32_t> keysym_for_key(const KeyDescription& key);
-
-// A key press is sent as a press immediately followed by its release: no key stays down.
-std::array<VncInput, 2> key_press_inputs(std::uint32_t keysym);
+// A key press is sent as a press immediately followed by its release, so no key stays down on
+// the server; releases and keys without a keysym send nothing.
+std::vector<VncInput> inputs_for_key(const vorn_ui::KeyEvent& key);
 
 // Where the view last drew the picture, in view coordinates.
 struct SurfaceRect {
@@ -36,9 +32,8 @@ std::optional<std::pair<std::uint16_t, std::uint16_t>> map_pointer(
     double px, double py, const SurfaceRect& surface,
     std::optional<std::pair<std::uint16_t, std::uint16_t>> frame);
 
-enum class PointerButton { Primary, Middle, Secondary, Other };
-
-// The mask after a press or release: primary bit 0, middle bit 1, secondary bit 2.
-std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pressed);
+// The mask after a press or release: primary bit 0, middle bit 1, secondary bit 2; other
+// buttons change nothing.
+std::uint8_t update_button_mask(std::uint8_t mask, vorn_ui::PointerButton button, bool pressed);
 
 }  // namespace remote

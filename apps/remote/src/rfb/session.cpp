@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "rfb/handshake.h"
@@ -192,6 +193,15 @@ void VncSession::close() {
         shared_->input_closed = true;
     }
     shared_->cancel.store(true);
+}
+
+std::optional<std::string> vnc_password_from_environment() {
+    const char* value = std::getenv("REMOTE_VNC_PASSWORD");
+    if (value == nullptr) return std::nullopt;
+    std::string password(value);
+    auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(password.data()), password.size());
+    if (decode_utf8_lossy(bytes) != password) return std::nullopt;
+    return password;
 }
 
 std::expected<VncSession, std::string> start_vnc_session(std::string host, std::uint16_t port,

@@ -53,6 +53,9 @@ private:
     std::optional<std::uint64_t> last_taken_;
 };
 
+// The VNC password from REMOTE_VNC_PASSWORD: absent when unset or not valid UTF-8.
+std::optional<std::string> vnc_password_from_environment();
+
 // Starts the session thread. `password` (from REMOTE_VNC_PASSWORD) absent means empty. Fails only
 // when the thread cannot be created, with the system's text.
 [[nodiscard]] std::expected<VncSession, std::string> start_vnc_session(

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include <cstring>
 
@@ -157,7 +159,18 @@ TEST(VncSession, KeysAreSentAsPressThenRelease) {
     auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
     ASSERT_TRUE(session);
     ASSERT_TRUE(wait_until([&] { return vnc_status(*session) == SessionStatus::connected(); }));
-    for (const auto& e : key_press_inputs(0xFF0D)) ASSERT_TRUE(send_vnc_input(*session, e));
+    bool named_thread = false;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        named_thread = named_thread || name == "remote-vnc";
+    }
+    EXPECT_TRUE(named_thread) << "the session thread is called remote-vnc";
+    vorn_ui::KeyEvent enter;
+    enter.key = vorn_ui::NamedKey::Enter;
+    enter.modifiers.control = true;
+    for (const auto& e : inputs_for_key(enter)) ASSERT_TRUE(send_vnc_input(*session, e));
     server.join();
     ASSERT_TRUE(received);
     EXPECT_EQ(*received, (Wire{}.u8(4).u8(1).u16(0).u32(0xFF0D).u8(4).u8(0).u16(0).u32(0xFF0D).b));
@@ -307,26 +320,68 @@ TEST(VncSession, LongStreamOfUpdatesRunsInFlatMemory) {
     EXPECT_LT(peak - baseline, 48 * 1024) << "resident memory growth in KiB";
 }
 
-TEST(VncInputHelpers, KeysymTable) {
+TEST(VncInputHelpers, KeysToKeysyms) {
+    using vorn_ui::NamedKey;
     struct Case {
-        std::string_view named, text;
+        const char* name;
+        vorn_ui::KeyEvent key;
         std::optional<std::uint32_t> keysym;
-    } cases[] = {
-        {"Enter", "\r", 0xFF0D}, {"Enter", "", 0xFF0D},  // also with Ctrl held: no text
-        {"Tab", "\t", 0xFF09},   {"Backspace", "", 0xFF08}, {"Delete", "", 0xFFFF},
-        {"Escape", "", 0xFF1B},  {"ArrowLeft", "", 0xFF51}, {"ArrowUp", "", 0xFF52},
-        {"ArrowRight", "", 0xFF53}, {"ArrowDown", "", 0xFF54}, {"", " ", 0x20},
-        {"", "a", 'a'},          {"", "é", 0xE9},           {"", "€uro", 0x20AC},
-        {"", "😀", 0x1F600},     {"Home", "", std::nullopt}, {"End", "", std::nullopt},
-        {"Shift", "", std::nullopt}, {"", "", std::nullopt}, {"", "\xff", std::nullopt},
-        {"", "\xc3", std::nullopt},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(keysym_for_key({c.named, c.text}), c.keysym) << c.named << "/" << c.text;
-    }
-    auto pair = key_press_inputs(0xE9);
-    EXPECT_EQ(pair[0], (VncInput{VncInput::Key{true, 0xE9}}));
-    EXPECT_EQ(pair[1], (VncInput{VncInput::Key{false, 0xE9}}));
+    auto named = [](NamedKey k, std::string text = {}, bool ctrl = false) {
+        vorn_ui::KeyEvent e;
+        e.key = k;
+        e.text = std::move(text);
+        e.modifiers.control = ctrl;
+        return e;
+    };
+    auto chr = [](std::string key, std::string text) {
+        vorn_ui::KeyEvent e;
+        e.key = std::move(key);
+        e.text = std::move(text);
+        return e;
+    };
+    Case cases[] = {
+        {"Enter", named(NamedKey::Enter, "\r"), 0xFF0D},
+        {"Ctrl+Enter", named(NamedKey::Enter, "", true), 0xFF0D},
+        {"Tab", named(NamedKey::Tab, "\t"), 0xFF09},
+        {"Space", named(NamedKey::Space, " "), 0x20},
+        {"Backspace", named(NamedKey::Backspace), 0xFF08},
+        {"Delete", named(NamedKey::Delete), 0xFFFF},
+        {"Escape", named(NamedKey::Escape), 0xFF1B},
+        {"ArrowLeft", named(NamedKey::ArrowLeft), 0xFF51},
+        {"ArrowUp", named(NamedKey::ArrowUp), 0xFF52},
+        {"ArrowRight", named(NamedKey::ArrowRight), 0xFF53},
+        {"ArrowDown", named(NamedKey::ArrowDown), 0xFF54},
+        {"Home", named(NamedKey::Home), std::nullopt},
+        {"End", named(NamedKey::End), std::nullopt},
+        {"F5", named(NamedKey::F5), std::nullopt},
+        {"Shift", named(NamedKey::Shift), std::nullopt},
+        {"a", chr("a", "a"), 'a'},
+        {"é", chr("é", "é"), 0xE9},
+        {"first character only", chr("€", "€uro"), 0x20AC},
+        {"astral", chr("😀", "😀"), 0x1F600},
+        {"Ctrl+a without text", chr("a", ""), std::nullopt},
+        {"malformed text", chr("x", "\xff"), std::nullopt},
+        {"cut sequence", chr("x", "\xc3"), std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(keysym_for_key(c.key), c.keysym) << c.name;
+
+    auto e_acute = chr("é", "é");
+    EXPECT_EQ(inputs_for_key(e_acute), (std::vector<VncInput>{{VncInput::Key{true, 0xE9}},
+                                                               {VncInput::Key{false, 0xE9}}}));
+    e_acute.pressed = false;
+    EXPECT_TRUE(inputs_for_key(e_acute).empty()) << "releases send nothing";
+    EXPECT_TRUE(inputs_for_key(named(NamedKey::Home)).empty());
+}
+
+TEST(VncInputHelpers, PasswordFromEnvironment) {
+    ::unsetenv("REMOTE_VNC_PASSWORD");
+    EXPECT_EQ(vnc_password_from_environment(), std::nullopt);
+    ::setenv("REMOTE_VNC_PASSWORD", "pässword", 1);
+    EXPECT_EQ(vnc_password_from_environment(), "pässword");
+    ::setenv("REMOTE_VNC_PASSWORD", "bad\xff", 1);
+    EXPECT_EQ(vnc_password_from_environment(), std::nullopt);
+    ::unsetenv("REMOTE_VNC_PASSWORD");
 }
 
 TEST(VncInputHelpers, PointerMapping) {
@@ -356,17 +411,17 @@ TEST(VncInputHelpers, PointerMapping) {
 
 TEST(VncInputHelpers, ButtonMask) {
     std::uint8_t m = 0;
-    m = update_button_mask(m, PointerButton::Primary, true);
+    m = update_button_mask(m, vorn_ui::PointerButton::Primary, true);
     EXPECT_EQ(m, 1);
-    m = update_button_mask(m, PointerButton::Secondary, true);
+    m = update_button_mask(m, vorn_ui::PointerButton::Secondary, true);
     EXPECT_EQ(m, 5);
-    m = update_button_mask(m, PointerButton::Other, true);
+    m = update_button_mask(m, vorn_ui::PointerButton::Other, true);
     EXPECT_EQ(m, 5);
-    m = update_button_mask(m, PointerButton::Middle, true);
+    m = update_button_mask(m, vorn_ui::PointerButton::Middle, true);
     EXPECT_EQ(m, 7);
-    m = update_button_mask(m, PointerButton::Primary, false);
+    m = update_button_mask(m, vorn_ui::PointerButton::Primary, false);
     EXPECT_EQ(m, 6);
-    m = update_button_mask(m, PointerButton::Primary, false);
+    m = update_button_mask(m, vorn_ui::PointerButton::Primary, false);
     EXPECT_EQ(m, 6);
 }
 
