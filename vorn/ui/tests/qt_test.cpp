@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "vorn/doc/document.h"
@@ -540,6 +541,79 @@ TEST(Screenshot, BadStartsEndWithOneSentenceAndStatusOne) {
         EXPECT_EQ(r.err.trimmed().count('\n'), 0) << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+}
+
+// What the launch did, seen from the application's side.
+struct Probe {
+    std::string preview;
+    bool registered = false;
+    bool reduced = false;
+    Rect laid_out;
+    int documents = 0;
+    int opened = 0;
+};
+
+class ProbeApp final : public app::Application {
+public:
+    explicit ProbeApp(Probe& p) : p_(p) {}
+    void layout(Rect r) override { p_.laid_out = r; }
+    void set_reduced_motion(bool r) override { p_.reduced = r; }
+    void on_document(doc::Document&) override { ++p_.documents; }
+
+private:
+    Probe& p_;
+};
+
+launch::LaunchRecord probe_record(Probe& p, bool opener_fails) {
+    launch::LaunchRecord record;
+    record.application_id = "org.vorn.Probe";
+    record.preview_states = {"narrow"};
+    record.main_factory = [&p](const app::LaunchContext& c) -> std::unique_ptr<app::Application> {
+        p.preview = c.preview;
+        return std::make_unique<ProbeApp>(p);
+    };
+    record.register_actions = [&p](app::App&) { p.registered = true; };
+    record.default_window_size = [] { return std::pair<std::uint32_t, std::uint32_t>{640, 480}; };
+    static int saves = 0;
+    record.persistence_opener =
+        [&p, opener_fails]() -> std::expected<std::unique_ptr<persist::DocumentStore>, std::string> {
+        ++p.opened;
+        if (opener_fails) return std::unexpected(std::string("the disk is full"));
+        return std::make_unique<FakeStore>(saves, -1);
+    };
+    return record;
+}
+
+int run_with(launch::LaunchRecord record, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return launch::run(std::move(record), int(args.size()), argv.data());
+}
+
+TEST(Launch, ScreenshotBuildsTheAppFromTheRecordWithoutTouchingTheDocument) {
+    QTemporaryDir dir;
+    Probe p;
+    std::string path = dir.filePath("shot.png").toStdString();
+    ASSERT_EQ(run_with(probe_record(p, false), {"probe", "--preview", "narrow", "--screenshot", path, "--size", "300x200"}), 0);
+    EXPECT_EQ(p.preview, "narrow");
+    EXPECT_TRUE(p.registered);
+    EXPECT_TRUE(p.reduced);  // animations settled for a still picture
+    EXPECT_EQ(p.laid_out, (Rect{0, 0, 300, 200}));
+    EXPECT_EQ(p.opened, 0);
+    EXPECT_EQ(QImage(QString::fromStdString(path)).size(), QSize(300, 200));
+}
+
+TEST(Launch, WindowOpensTheDocumentOrRunsWithoutIt) {
+    for (bool fails : {false, true}) {
+        Probe p;
+        QTimer::singleShot(300, qApp, &QCoreApplication::quit);
+        EXPECT_EQ(run_with(probe_record(p, fails), {"probe"}), 0);
+        EXPECT_EQ(p.opened, 1);
+        EXPECT_EQ(p.documents, fails ? 0 : 1) << fails;
+        EXPECT_FALSE(p.reduced);
+        EXPECT_EQ(p.laid_out, (Rect{0, 0, 640, 480}));  // the record's default size
+    }
 }
 
 TEST(LaunchOptions, ParsesBothSpellingsAndLeavesToolkitOptionsToQt) {
