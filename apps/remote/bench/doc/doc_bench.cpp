@@ -97,13 +97,16 @@ BENCHMARK(BM_LoadProfiles10k)->Unit(benchmark::kMillisecond);
 
 void BM_UpsertOneInto10k(benchmark::State& state) {
     Document& d = big_document();
-    ConnectionProfile p = load_profiles(d)[kProfiles / 2];
-    RemoteAction::UpsertConnection up{p.id, p.name, p.host, p.port, p.user, p.kind, p.auth, p.group};
-    bool flip = false;
+    const std::vector<ConnectionProfile> all = load_profiles(d);
+    std::size_t i = 0;
     for (auto _ : state) {
-        // Every iteration really changes the name, so each makes one small change.
-        up.name = flip ? "Renamed machine" : "Machine renamed";
-        flip = !flip;
+        // Each iteration edits the name of the next machine in turn, as a user would: one small
+        // change each time, without piling every edit onto one text.
+        const ConnectionProfile& p = all[i % all.size()];
+        bool edited = (i / all.size()) % 2 == 0;
+        RemoteAction::UpsertConnection up{p.id,   edited ? p.name + " (edited)" : p.name,
+                                          p.host, p.port, p.user, p.kind, p.auth, p.group};
+        ++i;
         (void)d.transact([&](Document& doc) { return apply_remote_action(up, doc); });
     }
 }

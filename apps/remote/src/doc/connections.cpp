@@ -254,13 +254,16 @@ std::expected<void, std::string> apply_remote_action(const RemoteAction& action,
                 p.last_used = "Never";
                 p.presence = Presence::Unknown;
                 p.favorite = false;
-                for (const ConnectionProfile& stored : load_profiles(doc)) {
-                    if (stored.id == a.id) {
-                        p.last_used = stored.last_used;
-                        p.presence = stored.presence;
-                        p.favorite = stored.favorite;
-                        break;
-                    }
+                // The same profile load_profiles would show for this id, read on its own so
+                // an edit does not cost a read of every saved machine.
+                auto connections = object_at(doc, ObjId::root(), kConnections, ObjType::Map);
+                auto entry = connections ? entry_for(doc, *connections, a.id) : std::nullopt;
+                auto fields = entry ? doc.entries(*entry) : std::unexpected(std::string());
+                if (fields) {
+                    ConnectionProfile stored = profile_from(doc, a.id, *fields);
+                    p.last_used = stored.last_used;
+                    p.presence = stored.presence;
+                    p.favorite = stored.favorite;
                 }
                 write_profile(doc, p);
             } else if constexpr (std::is_same_v<T, RemoteAction::RenameConnection>) {

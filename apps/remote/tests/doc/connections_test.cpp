@@ -141,11 +141,16 @@ TEST(Connections, AnIdStoredUnderSeveralKeyFormsIsOneProfileThatCanBeDeleted) {
     EXPECT_EQ(only[0].name, "Renamed");
     EXPECT_TRUE(only[0].favorite);
 
-    // An upsert writes the canonical key, which from then on is the one shown.
-    write_profile(d, profile("Canonical", kId));
+    // An upsert writes the canonical key, which from then on is the one shown; what it does
+    // not carry comes from the entry that was shown before.
+    RemoteAction::UpsertConnection up{kId, "Canonical", "new.lan", 22, "", ConnectionKind::Ssh,
+                                      AuthMethod::Password, ""};
+    ASSERT_TRUE(apply_remote_action(up, d).has_value());
     auto both = load_profiles(d);
     ASSERT_EQ(both.size(), 1u);
     EXPECT_EQ(both[0].name, "Canonical");
+    EXPECT_EQ(both[0].host, "new.lan");
+    EXPECT_TRUE(both[0].favorite);
 
     // Deleting removes every form, so the profile does not come back.
     delete_profile(d, kId);
