@@ -1,7 +1,11 @@
 // The window frame every screen shares: the navigation rail with its two buttons, and in the
 // narrow layout the scrim and the menu button that opens and closes the drawer.
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/remote_app.h"
 #include "vorn/ui/colors.h"
@@ -26,6 +30,39 @@ Rect menu_button_rect(const Rect& content) {
             content.y0 + kMenuInset + kMenuButton};
 }
 
+// Where the rail and its two buttons ("≡" then "+") are for a drawer slid in by `slide`.
+struct RailGeometry {
+    Rect rail;
+    Rect list_button;
+    Rect new_button;
+};
+
+RailGeometry rail_geometry(const Rect& content, bool narrow, double slide) {
+    const double left = content.x0 - (1 - slide) * kRailWidth;
+    // Below the menu button when there is one.
+    const double top = content.y0 + (narrow ? kMenuInset + kMenuButton + 12 : 16);
+    const double x = left + (kRailWidth - kRailButton) / 2;
+    return {
+        {left, content.y0, left + kRailWidth, content.y1},
+        {x, top, x + kRailButton, top + kRailButton},
+        {x, top + kRailButton + 8, x + kRailButton, top + 2 * kRailButton + 8},
+    };
+}
+
+vorn_ui::AccessNode access_node(std::string id, vorn_ui::Role role, std::string_view label,
+                                std::optional<Rect> bounds) {
+    vorn_ui::AccessNode node;
+    node.id = std::move(id);
+    node.role = role;
+    node.label = label;
+    node.bounds = bounds;
+    return node;
+}
+
+std::string_view menu_label(bool open) {
+    return open ? "Close navigation" : "Open navigation";
+}
+
 void draw_centered_glyph(vorn_ui::Scene& scene, std::string_view glyph, const Rect& box,
                          Color color, double size_pt, int weight) {
     const vorn_ui::TextRenderer text;
@@ -47,36 +84,30 @@ void RemoteApp::paint_navigation(vorn_ui::Scene& scene) {
     }
 
     if (reveal > 0.001) {
-        const double left = c.x0 - (1 - drawer.flap.slide()) * kRailWidth;
-        const Rect rail{left, c.y0, left + kRailWidth, c.y1};
-        scene.fill(rail, colors.surface);
-        scene.fill(Rect{rail.x1 - 1, rail.y0, rail.x1, rail.y1}, colors.border);
-
-        // Below the menu button when there is one.
-        const double top = c.y0 + (narrow ? kMenuInset + kMenuButton + 12 : 16);
-        const double x = left + (kRailWidth - kRailButton) / 2;
+        const RailGeometry g = rail_geometry(c, narrow, drawer.flap.slide());
+        scene.fill(g.rail, colors.surface);
+        scene.fill(Rect{g.rail.x1 - 1, g.rail.y0, g.rail.x1, g.rail.y1}, colors.border);
         struct RailButton {
+            Rect box;
             std::string_view glyph;
             AppMessage message;
             const char* tooltip;
             bool highlighted;
         };
         const RailButton buttons[] = {
-            {"≡", msg::ShowList{}, "Connections", std::holds_alternative<view::List>(view)},
-            {"+", msg::NewConnection{}, "Add connection (Ctrl+N)", false},
+            {g.list_button, "≡", msg::ShowList{}, "Connections",
+             std::holds_alternative<view::List>(view)},
+            {g.new_button, "+", msg::NewConnection{}, "Add connection (Ctrl+N)", false},
         };
-        double y = top;
         for (const RailButton& b : buttons) {
-            const Rect box{x, y, x + kRailButton, y + kRailButton};
             if (b.highlighted) {
-                scene.fill(RoundedRect{box, 8}, colors.accent.with_opacity(0.18));
-            } else if (box.contains(pointer)) {
-                scene.fill(RoundedRect{box, 8}, colors.hover);
+                scene.fill(RoundedRect{b.box, 8}, colors.accent.with_opacity(0.18));
+            } else if (b.box.contains(pointer)) {
+                scene.fill(RoundedRect{b.box, 8}, colors.hover);
             }
-            draw_centered_glyph(scene, b.glyph, box, b.highlighted ? colors.accent : colors.text,
+            draw_centered_glyph(scene, b.glyph, b.box, b.highlighted ? colors.accent : colors.text,
                                 18, 2);
-            click_targets.push_back({b.message, box, std::string(b.tooltip)});
-            y += kRailButton + 8;
+            click_targets.push_back({b.message, b.box, std::string(b.tooltip)});
         }
     }
 
@@ -94,9 +125,51 @@ void RemoteApp::paint_navigation(vorn_ui::Scene& scene) {
                            colors.text);
             }
         }
-        click_targets.push_back(
-            {msg::ToggleNav{}, box, std::string(open ? "Close navigation" : "Open navigation")});
+        click_targets.push_back({msg::ToggleNav{}, box, std::string(menu_label(open))});
     }
+}
+
+std::vector<vorn_ui::AccessNode> RemoteApp::navigation_access_nodes() const {
+    using vorn_ui::AccessNode;
+    using vorn_ui::Role;
+    std::vector<AccessNode> nodes;
+    if (narrow) {
+        AccessNode toggle =
+            access_node("remote.nav.toggle", Role::Button, menu_label(drawer_is_open()),
+                        menu_button_rect(content_rect));
+        toggle.description = "Show Connections and Add connection";
+        nodes.push_back(std::move(toggle));
+    }
+    // A closed narrow drawer hides its buttons from readers as it does from the eye.
+    if (!narrow || drawer_is_open()) {
+        const RailGeometry g = rail_geometry(content_rect, narrow, drawer.flap.slide());
+        AccessNode list =
+            access_node("remote.nav.list", Role::Button, "Connections", g.list_button);
+        list.selected = std::holds_alternative<view::List>(view);
+        AccessNode add =
+            access_node("remote.connection.new", Role::Button, "Add connection", g.new_button);
+        nodes.push_back(std::move(list));
+        nodes.push_back(std::move(add));
+    }
+    AccessNode group = access_node("", Role::Navigation, "Remote navigation",
+                                   rail_geometry(content_rect, narrow, drawer.flap.slide()).rail);
+    return {std::move(group).with_children(std::move(nodes))};
+}
+
+vorn_ui::AccessNode RemoteApp::accessibility_tree() {
+    vorn_ui::AccessNode root = access_node("", vorn_ui::Role::Window, "Remote", content_rect);
+    return std::move(root).with_children(navigation_access_nodes());
+}
+
+bool RemoteApp::handle_semantic_action(std::string_view element_id,
+                                       const vorn_ui::SemanticEvent& event,
+                                       vorn_ui::doc::Document*) {
+    if (pending_confirmation) return false;  // only the dialog's own elements act
+    if (element_id == "remote.nav.toggle" && event.kind == vorn_ui::SemanticEvent::Kind::Click) {
+        toggle_nav();
+        return true;
+    }
+    return false;
 }
 
 bool RemoteApp::handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::Document*,

@@ -43,6 +43,9 @@ class RemoteApp final : public vorn_ui::app::Application {
     bool handle_input(const vorn_ui::InputEvent& event, vorn_ui::doc::Document* document) override {
         return handle_input_at(event, document, Clock::now());
     }
+    vorn_ui::AccessNode accessibility_tree() override;
+    bool handle_semantic_action(std::string_view element_id, const vorn_ui::SemanticEvent& event,
+                                vorn_ui::doc::Document* document) override;
     void set_reduced_motion(bool reduced) override;
     bool wants_frames() const override;
     bool needs_redraw() const override { return needs_redraw_flag; }
@@ -54,6 +57,10 @@ class RemoteApp final : public vorn_ui::app::Application {
     void paint_at(vorn_ui::Scene& scene, Clock::time_point now);
     bool handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::Document* document,
                          Clock::time_point now);
+
+    // The navigation group of every screen's accessibility tree: the menu toggle (narrow layout),
+    // and the rail's two buttons unless the narrow drawer is closed.
+    [[nodiscard]] std::vector<vorn_ui::AccessNode> navigation_access_nodes() const;
 
     // The drawer toggle (message ToggleNav).
     void toggle_nav();

@@ -416,4 +416,56 @@ TEST(Frame, TooltipDelayCountsFromHoverNotFromTheLastFrame) {
     EXPECT_EQ(app->tooltips.text(), "Connections");
 }
 
+TEST(Frame, NavigationInTheAccessibilityTree) {
+    struct Case {
+        const char* preview;
+        double width;
+        std::vector<std::string> ids;
+        std::string toggle_label;
+    };
+    const Case cases[] = {
+        {"", 1280, {"remote.nav.list", "remote.connection.new"}, ""},
+        {"narrow", 600, {"remote.nav.toggle"}, "Open navigation"},
+        {"narrow-open",
+         600,
+         {"remote.nav.toggle", "remote.nav.list", "remote.connection.new"},
+         "Close navigation"},
+    };
+    for (const Case& c : cases) {
+        auto app = make_app(LaunchMode::Normal, c.preview);
+        app->layout(window(c.width));
+        const vorn_ui::AccessNode tree = app->accessibility_tree();
+        ASSERT_EQ(tree.children.size(), 1u) << c.preview;
+        const vorn_ui::AccessNode& group = tree.children[0];
+        EXPECT_EQ(group.label, "Remote navigation");
+        std::vector<std::string> ids;
+        for (const auto& node : group.children) ids.push_back(node.id);
+        EXPECT_EQ(ids, c.ids) << c.preview;
+        std::vector<std::string> bound;
+        for (const auto& b : app->action_bindings()) bound.push_back(b.element_id);
+        EXPECT_EQ(bound, c.ids) << c.preview;
+        if (const auto* toggle = vorn_ui::find_node(tree, "remote.nav.toggle")) {
+            EXPECT_EQ(toggle->label, c.toggle_label);
+            EXPECT_EQ(toggle->description, "Show Connections and Add connection");
+        }
+        if (const auto* list = vorn_ui::find_node(tree, "remote.nav.list")) {
+            EXPECT_EQ(list->label, "Connections");
+            EXPECT_TRUE(list->selected);
+            EXPECT_EQ(vorn_ui::find_node(tree, "remote.connection.new")->label, "Add connection");
+        }
+    }
+}
+
+TEST(Frame, ReaderTogglesTheDrawerUnlessAConfirmationIsPending) {
+    auto app = make_app(LaunchMode::Normal, "narrow");
+    app->layout(window(600));
+    const vorn_ui::SemanticEvent click{};
+    EXPECT_TRUE(app->handle_semantic_action("remote.nav.toggle", click, nullptr));
+    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_FALSE(app->handle_semantic_action("remote.nav.unknown", click, nullptr));
+    app->pending_confirmation = PendingConfirmation{};
+    EXPECT_FALSE(app->handle_semantic_action("remote.nav.toggle", click, nullptr));
+    EXPECT_TRUE(app->drawer_is_open());
+}
+
 }  // namespace
