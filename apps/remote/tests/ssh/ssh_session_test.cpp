@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -555,7 +557,19 @@ TEST_F(SshPeer, LostConnectionCloses) {
     ASSERT_TRUE(send_ssh_input(*s, bytes_of("echo up\n")));
     ASSERT_TRUE(screen_shows(*s, "up"));
     // The server side of this session runs as the test user: kill it without a goodbye.
-    ASSERT_TRUE(run_shell("for p in $(ps -o pid= -u " + sshd_->user() + "); do kill -9 $p; done"));
+    const passwd* account = ::getpwnam(sshd_->user().c_str());
+    ASSERT_NE(account, nullptr);
+    int killed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        struct stat st {};
+        if (name.find_first_not_of("0123456789") != std::string::npos ||
+            ::stat(entry.path().c_str(), &st) != 0 || st.st_uid != account->pw_uid) {
+            continue;
+        }
+        if (::kill(std::stoi(name), SIGKILL) == 0) ++killed;
+    }
+    ASSERT_GT(killed, 0);
     // Typing into the dead connection must not hurt (no SIGPIPE, no Failed).
     for (int i = 0; i < 20 && ssh_status(*s) == SessionStatus::connected(); ++i) {
         (void)send_ssh_input(*s, bytes_of("x"));
