@@ -36,9 +36,12 @@ AccessNode node(std::string id, Role role, std::string label, std::optional<Rect
 
 }  // namespace
 
-ExampleApp::ExampleApp() : name_(widget::text_input::TextInput::with_placeholder("Your name").local()) {}
+ExampleApp::ExampleApp()
+    : name_(widget::text_input::TextInput::with_placeholder("Your name").local()) {}
 
-void ExampleApp::layout(Rect content) { content_ = content; }
+void ExampleApp::layout(Rect content) {
+    content_ = content;
+}
 
 void ExampleApp::paint(Scene& scene) {
     auto now = std::chrono::steady_clock::now();
@@ -139,11 +142,15 @@ AccessNode ExampleApp::accessibility_tree() {
         std::move(name),
         node("example.greet", Role::Button, "Greet", kButton),
     };
-    if (!greeting_.empty()) children.push_back(node("example.greeting", Role::Label, greeting_, Rect{24, 256, 400, 276}));
-    return node("example", Role::Window, "Vorn UI example", content_).with_children(std::move(children));
+    if (!greeting_.empty())
+        children.push_back(
+            node("example.greeting", Role::Label, greeting_, Rect{24, 256, 400, 276}));
+    return node("example", Role::Window, "Vorn UI example", content_)
+        .with_children(std::move(children));
 }
 
-bool ExampleApp::handle_semantic_action(std::string_view id, const SemanticEvent& event, doc::Document*) {
+bool ExampleApp::handle_semantic_action(std::string_view id, const SemanticEvent& event,
+                                        doc::Document*) {
     if (id == "example.greet" && event.kind == SemanticEvent::Kind::Click) {
         greet();
         return true;
@@ -167,7 +174,8 @@ launch::LaunchRecord example_record() {
     record.application_id = "org.vorn.Example";
     record.preview_states = {"greeted"};
     record.plain_factory = [] { return std::make_unique<ExampleApp>(); };
-    record.main_factory = [](const app::LaunchContext& context) -> std::unique_ptr<app::Application> {
+    record.main_factory =
+        [](const app::LaunchContext& context) -> std::unique_ptr<app::Application> {
         auto app = std::make_unique<ExampleApp>();
         if (context.preview == "greeted") app->handle_semantic_action("example.greet", {}, nullptr);
         return app;

@@ -14,7 +14,7 @@
 namespace vorn_ui::example {
 
 class ExampleApp final : public app::Application {
-public:
+  public:
     ExampleApp();
 
     void layout(Rect content) override;
@@ -44,7 +44,7 @@ public:
     static constexpr Rect kButton{360, 200, 460, 236};
     static constexpr Rect kTitle{24, 20, 400, 50};
 
-private:
+  private:
     void greet();
 
     Rect content_;

@@ -51,7 +51,9 @@ QAccessible::Role qt_role(Role role) {
     return QAccessible::Client;
 }
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 // What a node shows to readers; children are kept apart as interfaces.
 struct NodeData {
@@ -67,7 +69,8 @@ struct NodeData {
     bool disabled = false;
 
     static NodeData of(const AccessNode& n) {
-        return {n.id, n.role, n.label, n.description, n.value, n.bounds, n.selected, n.checked, n.focused, n.disabled};
+        return {n.id,     n.role,     n.label,   n.description, n.value,
+                n.bounds, n.selected, n.checked, n.focused,     n.disabled};
     }
 };
 
@@ -77,7 +80,7 @@ class NodeInterface final : public QAccessibleInterface,
                             public QAccessibleActionInterface,
                             public QAccessibleTextInterface,
                             public QAccessibleEditableTextInterface {
-public:
+  public:
     explicit NodeInterface(AccessBridge& bridge) : bridge_(bridge) {}
 
     NodeData data;
@@ -127,7 +130,8 @@ public:
     QRect rect() const override {
         if (!data.bounds) return {};
         const Rect& b = *data.bounds;
-        QPoint origin = bridge_.window().mapToGlobal(QPoint(int(std::floor(b.x0)), int(std::floor(b.y0))));
+        QPoint origin =
+            bridge_.window().mapToGlobal(QPoint(int(std::floor(b.x0)), int(std::floor(b.y0))));
         return QRect(origin, QSize(int(std::ceil(b.width())), int(std::ceil(b.height()))));
     }
     QAccessible::Role role() const override { return qt_role(data.role); }
@@ -146,10 +150,13 @@ public:
         return s;
     }
     void* interface_cast(QAccessible::InterfaceType t) override {
-        if (t == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+        if (t == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
         if (data.role == Role::TextInput) {
-            if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
-            if (t == QAccessible::EditableTextInterface) return static_cast<QAccessibleEditableTextInterface*>(this);
+            if (t == QAccessible::TextInterface)
+                return static_cast<QAccessibleTextInterface*>(this);
+            if (t == QAccessible::EditableTextInterface)
+                return static_cast<QAccessibleEditableTextInterface*>(this);
         }
         return nullptr;
     }
@@ -222,11 +229,14 @@ public:
         set_value(v.left(start) + text + v.mid(end));
     }
 
-private:
+  private:
     void set_value(const QString& text) {
         if (data.disabled) return;
-        if (std::find(actions.begin(), actions.end(), SemanticEvent::Kind::SetText) == actions.end()) return;
-        bridge_.window().semantic_action(data.id, SemanticEvent{SemanticEvent::Kind::SetText, text.toStdString()});
+        if (std::find(actions.begin(), actions.end(), SemanticEvent::Kind::SetText) ==
+            actions.end())
+            return;
+        bridge_.window().semantic_action(
+            data.id, SemanticEvent{SemanticEvent::Kind::SetText, text.toStdString()});
     }
 
     AccessBridge& bridge_;
@@ -236,7 +246,7 @@ namespace {
 
 // The window's own interface: its children are the application's nodes.
 class WindowInterface final : public QAccessibleWidget {
-public:
+  public:
     WindowInterface(AppWindow* window, std::shared_ptr<AppWindow::Handle> handle)
         : QAccessibleWidget(window, QAccessible::Window), handle_(std::move(handle)) {}
 
@@ -266,13 +276,16 @@ public:
         return QAccessibleWidget::text(t);
     }
 
-private:
-    AccessBridge* bridge() const { return handle_->window ? handle_->window->access_bridge() : nullptr; }
+  private:
+    AccessBridge* bridge() const {
+        return handle_->window ? handle_->window->access_bridge() : nullptr;
+    }
     std::shared_ptr<AppWindow::Handle> handle_;
 };
 
 QAccessibleInterface* factory(const QString&, QObject* object) {
-    if (auto* window = qobject_cast<AppWindow*>(object)) return new WindowInterface(window, window->handle());
+    if (auto* window = qobject_cast<AppWindow*>(object))
+        return new WindowInterface(window, window->handle());
     return nullptr;
 }
 
@@ -327,10 +340,11 @@ QAccessibleInterface* AccessBridge::child_at(int x, int y) {
     return nullptr;
 }
 
-NodeInterface* AccessBridge::build(const AccessNode& node, QAccessibleInterface* parent, const std::string& path,
-                                   std::unordered_map<std::string, NodeInterface*>& seen,
-                                   const std::unordered_map<std::string, std::vector<SemanticEvent::Kind>>& actions,
-                                   bool announce_changes) {
+NodeInterface* AccessBridge::build(
+    const AccessNode& node, QAccessibleInterface* parent, const std::string& path,
+    std::unordered_map<std::string, NodeInterface*>& seen,
+    const std::unordered_map<std::string, std::vector<SemanticEvent::Kind>>& actions,
+    bool announce_changes) {
     // Nodes are matched by element id; nodes without one (or with a
     // duplicate) by their position in the tree.
     std::string key = !node.id.empty() && !seen.contains(node.id) ? node.id : "#" + path;
@@ -359,7 +373,8 @@ NodeInterface* AccessBridge::build(const AccessNode& node, QAccessibleInterface*
     std::vector<NodeInterface*> kids;
     kids.reserve(node.children.size());
     for (std::size_t i = 0; i < node.children.size(); ++i) {
-        kids.push_back(build(node.children[i], iface, path + "/" + std::to_string(i), seen, actions, announce_changes));
+        kids.push_back(build(node.children[i], iface, path + "/" + std::to_string(i), seen, actions,
+                             announce_changes));
     }
     bool reordered = kids != iface->children;
     iface->children = std::move(kids);
@@ -369,7 +384,8 @@ NodeInterface* AccessBridge::build(const AccessNode& node, QAccessibleInterface*
             announce(iface, QAccessible::ObjectCreated);
         } else {
             if (prev.label != next.label) announce(iface, QAccessible::NameChanged);
-            if (prev.description != next.description) announce(iface, QAccessible::DescriptionChanged);
+            if (prev.description != next.description)
+                announce(iface, QAccessible::DescriptionChanged);
             if (prev.value != next.value) {
                 QAccessibleValueChangeEvent event(iface, q(next.value));
                 QAccessible::updateAccessibility(&event);
@@ -380,7 +396,8 @@ NodeInterface* AccessBridge::build(const AccessNode& node, QAccessibleInterface*
             changed.checked = prev.checked != next.checked;
             changed.disabled = prev.disabled != next.disabled;
             changed.invisible = prev.bounds.has_value() != next.bounds.has_value();
-            if (changed.focused || changed.selected || changed.checked || changed.disabled || changed.invisible) {
+            if (changed.focused || changed.selected || changed.checked || changed.disabled ||
+                changed.invisible) {
                 QAccessibleStateChangeEvent event(iface, changed);
                 QAccessible::updateAccessibility(&event);
             }
@@ -396,7 +413,8 @@ void AccessBridge::sync() {
     app::Application& app = window_.application();
     AccessNode root = app.accessibility_tree();
     std::unordered_map<std::string, std::vector<SemanticEvent::Kind>> actions;
-    for (const auto& binding : app.action_bindings()) actions[binding.element_id].push_back(binding.kind);
+    for (const auto& binding : app.action_bindings())
+        actions[binding.element_id].push_back(binding.kind);
 
     bool announce_changes = QAccessible::isActive();
     QAccessibleInterface* window_iface = QAccessible::queryAccessibleInterface(&window_);
@@ -404,7 +422,8 @@ void AccessBridge::sync() {
     std::vector<NodeInterface*> top;
     top.reserve(root.children.size());
     for (std::size_t i = 0; i < root.children.size(); ++i) {
-        top.push_back(build(root.children[i], window_iface, std::to_string(i), seen, actions, announce_changes));
+        top.push_back(build(root.children[i], window_iface, std::to_string(i), seen, actions,
+                            announce_changes));
     }
     bool reordered = top != top_;
     top_ = std::move(top);

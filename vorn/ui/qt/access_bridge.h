@@ -23,7 +23,7 @@ class NodeInterface;
 void install_access_factory();
 
 class AccessBridge {
-public:
+  public:
     explicit AccessBridge(AppWindow& window);
     ~AccessBridge();
     AccessBridge(const AccessBridge&) = delete;
@@ -46,12 +46,13 @@ public:
 
     AppWindow& window() { return window_; }
 
-private:
+  private:
     friend class NodeInterface;
-    NodeInterface* build(const AccessNode& node, QAccessibleInterface* parent, const std::string& path,
-                         std::unordered_map<std::string, NodeInterface*>& seen,
-                         const std::unordered_map<std::string, std::vector<SemanticEvent::Kind>>& actions,
-                         bool announce);
+    NodeInterface* build(
+        const AccessNode& node, QAccessibleInterface* parent, const std::string& path,
+        std::unordered_map<std::string, NodeInterface*>& seen,
+        const std::unordered_map<std::string, std::vector<SemanticEvent::Kind>>& actions,
+        bool announce);
 
     AppWindow& window_;
     bool dirty_ = true;

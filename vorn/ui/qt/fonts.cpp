@@ -7,8 +7,8 @@
 #include <tuple>
 #include <unordered_map>
 
-#include <QFontMetricsF>
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -27,7 +27,8 @@ QFont::Weight qt_weight(int weight) {
 }
 
 QFont base_font(FontFace face, double size_pt, int weight, int dpi) {
-    QFont font(face == FontFace::Mono ? QStringLiteral("DejaVu Sans Mono") : QStringLiteral("DejaVu Sans"));
+    QFont font(face == FontFace::Mono ? QStringLiteral("DejaVu Sans Mono")
+                                      : QStringLiteral("DejaVu Sans"));
     font.setStyleHint(face == FontFace::Mono ? QFont::TypeWriter : QFont::SansSerif);
     // Unhinted outlines keep advances proportional to the size, so what
     // layout measured is what gets painted at any scale.
@@ -95,7 +96,8 @@ QFont font_for(FontFace face, double size_pt, int weight, int dpi) {
         const double target = 0.6 * size_pt;
         double spacing = 0;
         for (int round = 0; round < 3; ++round) {
-            double measured = QFontMetricsF(probe).horizontalAdvance(QStringLiteral("MMMMMMMM")) / 8;
+            double measured =
+                QFontMetricsF(probe).horizontalAdvance(QStringLiteral("MMMMMMMM")) / 8;
             if (std::abs(measured - target) < 1.0 / 128) break;
             spacing += target - measured;
             probe.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
@@ -105,7 +107,8 @@ QFont font_for(FontFace face, double size_pt, int weight, int dpi) {
     return font;
 }
 
-double QtFontMetrics::advance(std::string_view text, FontFace face, double size_pt, int weight) const {
+double QtFontMetrics::advance(std::string_view text, FontFace face, double size_pt,
+                              int weight) const {
     if (text.empty() || !(size_pt > 0) || !std::isfinite(size_pt)) return 0;
     // Layout measures the same labels every frame; shaping them again each
     // time costs microseconds apiece.
@@ -119,8 +122,9 @@ double QtFontMetrics::advance(std::string_view text, FontFace face, double size_
         std::lock_guard lock(cache_mutex);
         if (auto it = advances.find(key); it != advances.end()) return it->second;
     }
-    double width = measured(face, size_pt, weight)
-                       .metrics.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    double width =
+        measured(face, size_pt, weight)
+            .metrics.horizontalAdvance(QString::fromUtf8(text.data(), qsizetype(text.size())));
     std::lock_guard lock(cache_mutex);
     if (advances.size() >= 4096) advances.clear();
     advances.emplace(std::move(key), width);

@@ -14,7 +14,7 @@ namespace vorn_ui::qt {
 QFont font_for(FontFace face, double size_pt, int weight, int dpi);
 
 class QtFontMetrics final : public FontMetrics {
-public:
+  public:
     double advance(std::string_view text, FontFace face, double size_pt, int weight) const override;
     double line_height(FontFace face, double size_pt) const override;
     double ascent(FontFace face, double size_pt, int weight) const;

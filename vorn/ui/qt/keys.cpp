@@ -16,13 +16,15 @@ constexpr std::array<std::string_view, 128> kEvdevCodes = [] {
     t[13] = "Equal";
     t[14] = "Backspace";
     t[15] = "Tab";
-    const std::string_view row1[] = {"KeyQ", "KeyW", "KeyE", "KeyR", "KeyT", "KeyY", "KeyU", "KeyI", "KeyO", "KeyP"};
+    const std::string_view row1[] = {"KeyQ", "KeyW", "KeyE", "KeyR", "KeyT",
+                                     "KeyY", "KeyU", "KeyI", "KeyO", "KeyP"};
     for (int i = 0; i < 10; ++i) t[16 + i] = row1[i];
     t[26] = "BracketLeft";
     t[27] = "BracketRight";
     t[28] = "Enter";
     t[29] = "ControlLeft";
-    const std::string_view row2[] = {"KeyA", "KeyS", "KeyD", "KeyF", "KeyG", "KeyH", "KeyJ", "KeyK", "KeyL"};
+    const std::string_view row2[] = {"KeyA", "KeyS", "KeyD", "KeyF", "KeyG",
+                                     "KeyH", "KeyJ", "KeyK", "KeyL"};
     for (int i = 0; i < 9; ++i) t[30 + i] = row2[i];
     t[39] = "Semicolon";
     t[40] = "Quote";
@@ -151,7 +153,8 @@ std::optional<NamedKey> named_from_qt(int key) {
         default:
             break;
     }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return static_cast<NamedKey>(int(NamedKey::F1) + (key - Qt::Key_F1));
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+        return static_cast<NamedKey>(int(NamedKey::F1) + (key - Qt::Key_F1));
     return std::nullopt;
 }
 

@@ -54,10 +54,11 @@ std::string display_name(const std::string& application_id) {
 }
 
 class SystemClipboard final : public widget::text_input::Clipboard {
-public:
+  public:
     std::string text() const override { return QGuiApplication::clipboard()->text().toStdString(); }
     void set_text(std::string_view text) override {
-        QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+        QGuiApplication::clipboard()->setText(
+            QString::fromUtf8(text.data(), qsizetype(text.size())));
     }
 };
 
@@ -85,7 +86,9 @@ std::expected<Options, std::string> parse_options(const std::vector<std::string>
         }
         auto take = [&](std::string_view example) -> std::expected<std::string, std::string> {
             if (value) return *value;
-            if (i + 1 >= args.size()) return std::unexpected(fmt::format("{} needs a value, for example {} {}.", name, name, example));
+            if (i + 1 >= args.size())
+                return std::unexpected(
+                    fmt::format("{} needs a value, for example {} {}.", name, name, example));
             return args[++i];
         };
         if (name == "--preview") {
@@ -95,21 +98,26 @@ std::expected<Options, std::string> parse_options(const std::vector<std::string>
         } else if (name == "--screenshot") {
             auto v = take("window.png");
             if (!v) return std::unexpected(v.error());
-            if (v->empty()) return std::unexpected(std::string("--screenshot needs a file name, for example --screenshot window.png."));
+            if (v->empty())
+                return std::unexpected(std::string(
+                    "--screenshot needs a file name, for example --screenshot window.png."));
             out.screenshot = *v;
         } else if (name == "--size") {
             auto v = take("1280x800");
             if (!v) return std::unexpected(v.error());
             auto size = parse_size(*v);
             if (!size) {
-                return std::unexpected(fmt::format(
-                    "--size must be WIDTHxHEIGHT with each side from 1 to {}, for example --size 1280x800; got \"{}\".",
-                    kMaxSide, *v));
+                return std::unexpected(
+                    fmt::format("--size must be WIDTHxHEIGHT with each side from 1 to {}, for "
+                                "example --size 1280x800; got \"{}\".",
+                                kMaxSide, *v));
             }
             out.size = size;
         } else {
-            return std::unexpected(fmt::format(
-                "Unknown option {}: the options are --preview NAME, --screenshot FILE and --size WIDTHxHEIGHT.", name));
+            return std::unexpected(
+                fmt::format("Unknown option {}: the options are --preview NAME, --screenshot FILE "
+                            "and --size WIDTHxHEIGHT.",
+                            name));
         }
     }
     return out;
@@ -125,12 +133,14 @@ int run(LaunchRecord record, int argc, char** argv) {
     if (options->screenshot) {
         if (!env_set("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     } else if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM")) {
-        return fail(fmt::format(
-            "{} needs a graphical display: set DISPLAY or WAYLAND_DISPLAY (for example run it under Xvfb), or use "
-            "--screenshot FILE to render one frame without one.",
-            name));
+        return fail(
+            fmt::format("{} needs a graphical display: set DISPLAY or WAYLAND_DISPLAY (for example "
+                        "run it under Xvfb), or use "
+                        "--screenshot FILE to render one frame without one.",
+                        name));
     }
-    if (!record.main_factory && !record.plain_factory) return fail(fmt::format("{} has no application to start.", name));
+    if (!record.main_factory && !record.plain_factory)
+        return fail(fmt::format("{} has no application to start.", name));
 
     std::unique_ptr<QApplication> own_qt;
     if (!QCoreApplication::instance()) {
@@ -159,17 +169,21 @@ int run(LaunchRecord record, int argc, char** argv) {
         log::warn(fmt::format("{} has no preview state named \"{}\"", name, options->preview));
     }
     std::unique_ptr<app::Application> application =
-        record.main_factory ? record.main_factory(app::LaunchContext{options->preview}) : record.plain_factory();
+        record.main_factory ? record.main_factory(app::LaunchContext{options->preview})
+                            : record.plain_factory();
     int status = 0;
     if (!application) {
         status = fail(fmt::format("{} could not create its application.", name));
     } else {
         auto app = std::make_unique<app::App>(std::move(application));
         if (record.register_actions) record.register_actions(*app);
-        if (const char* reduced = std::getenv("VORN_REDUCED_MOTION"); reduced && std::string_view(reduced) == "1") {
+        if (const char* reduced = std::getenv("VORN_REDUCED_MOTION");
+            reduced && std::string_view(reduced) == "1") {
             app->application().set_reduced_motion(true);
         }
-        auto [dw, dh] = record.default_window_size ? record.default_window_size() : std::pair<std::uint32_t, std::uint32_t>{1280, 800};
+        auto [dw, dh] = record.default_window_size
+                            ? record.default_window_size()
+                            : std::pair<std::uint32_t, std::uint32_t>{1280, 800};
         QSize size = options->size ? QSize(options->size->first, options->size->second)
                                    : QSize(int(std::clamp<std::uint32_t>(dw, 1, kMaxSide)),
                                            int(std::clamp<std::uint32_t>(dh, 1, kMaxSide)));
@@ -181,8 +195,9 @@ int run(LaunchRecord record, int argc, char** argv) {
             QImage image = window.render_settled(size);
             QImageWriter writer(QString::fromStdString(*options->screenshot), "png");
             if (!writer.write(image)) {
-                status = fail(fmt::format("Could not write the screenshot to {}: {}.", *options->screenshot,
-                                          writer.errorString().toStdString()));
+                status =
+                    fail(fmt::format("Could not write the screenshot to {}: {}.",
+                                     *options->screenshot, writer.errorString().toStdString()));
             }
         } else {
             std::unique_ptr<persist::DocumentStore> store;
@@ -191,7 +206,8 @@ int run(LaunchRecord record, int argc, char** argv) {
                 if (opened) {
                     store = std::move(*opened);
                 } else {
-                    log::warn(fmt::format("running without the saved document: {}", opened.error()));
+                    log::warn(
+                        fmt::format("running without the saved document: {}", opened.error()));
                 }
             }
             qt::AppWindow window(std::move(app), std::move(store), fabric::make_default_backend());

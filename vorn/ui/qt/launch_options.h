@@ -20,7 +20,8 @@ struct Options {
 };
 
 // `args` excludes the program name. The error is one sentence for the user.
-[[nodiscard]] std::expected<Options, std::string> parse_options(const std::vector<std::string>& args);
+[[nodiscard]] std::expected<Options, std::string> parse_options(
+    const std::vector<std::string>& args);
 
 // What run_or_exit does, returning the exit status instead of exiting.
 int run(LaunchRecord record, int argc, char** argv);

@@ -29,9 +29,13 @@ void prepare(QPainter& p) {
 
 }  // namespace
 
-QColor to_qcolor(Color c) { return QColor(c.r, c.g, c.b, c.a); }
+QColor to_qcolor(Color c) {
+    return QColor(c.r, c.g, c.b, c.a);
+}
 
-QTransform to_qtransform(const Affine& t) { return QTransform(t.a, t.b, t.c, t.d, t.e, t.f); }
+QTransform to_qtransform(const Affine& t) {
+    return QTransform(t.a, t.b, t.c, t.d, t.e, t.f);
+}
 
 QPainterPath to_path(const Shape& shape) {
     QPainterPath path;
@@ -67,7 +71,9 @@ QPainterPath to_path(const Shape& shape) {
     return path;
 }
 
-PainterScene::PainterScene(QPainter& painter) : root_(painter), base_(painter.worldTransform()) { prepare(root_); }
+PainterScene::PainterScene(QPainter& painter) : root_(painter), base_(painter.worldTransform()) {
+    prepare(root_);
+}
 
 PainterScene::~PainterScene() {
     while (!layers_.empty()) pop_layer();
@@ -168,10 +174,12 @@ void PainterScene::pop_layer() {
 void PainterScene::draw_image(const Image& image, const Rect& dest, bool smooth) {
     if (image.width <= 0 || image.height <= 0 || !image.rgba) return;
     std::size_t needed = std::size_t(image.width) * std::size_t(image.height) * 4;
-    if (image.rgba->size() < needed || std::size_t(image.width) * 4 > std::size_t(INT32_MAX)) return;
+    if (image.rgba->size() < needed || std::size_t(image.width) * 4 > std::size_t(INT32_MAX))
+        return;
     // Wraps the shared bytes; the const constructor makes Qt treat them as
     // read-only, so nothing is copied and the pixels are never written.
-    QImage view(image.rgba->data(), image.width, image.height, image.width * 4, QImage::Format_RGBA8888);
+    QImage view(image.rgba->data(), image.width, image.height, image.width * 4,
+                QImage::Format_RGBA8888);
     QPainter& p = painter();
     place(p, {});
     p.save();
@@ -188,7 +196,8 @@ void PainterScene::draw_text(const TextRun& run) {
     p.setFont(font);
     p.setPen(to_qcolor(run.color));
     double ascent = QFontMetricsF(font, p.device()).ascent();
-    p.drawText(QPointF(run.origin.x, run.origin.y + ascent), QString::fromUtf8(run.text.data(), qsizetype(run.text.size())));
+    p.drawText(QPointF(run.origin.x, run.origin.y + ascent),
+               QString::fromUtf8(run.text.data(), qsizetype(run.text.size())));
 }
 
 }  // namespace vorn_ui::qt

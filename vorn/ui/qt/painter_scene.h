@@ -20,7 +20,7 @@ QColor to_qcolor(Color c);
 QTransform to_qtransform(const Affine& t);
 
 class PainterScene final : public Scene {
-public:
+  public:
     explicit PainterScene(QPainter& painter);
     // Composites any layer left open, so an unbalanced paint cannot lose drawing.
     ~PainterScene() override;
@@ -28,13 +28,14 @@ public:
     PainterScene& operator=(const PainterScene&) = delete;
 
     void fill(const Shape& shape, Color color, const Affine& transform = {}) override;
-    void stroke(const Shape& shape, Color color, double width, const Affine& transform = {}) override;
+    void stroke(const Shape& shape, Color color, double width,
+                const Affine& transform = {}) override;
     void push_layer(const Shape& clip, double opacity = 1.0, Blend blend = Blend::Normal) override;
     void pop_layer() override;
     void draw_image(const Image& image, const Rect& dest, bool smooth = true) override;
     void draw_text(const TextRun& run) override;
 
-private:
+  private:
     struct Layer {
         // Set for layers drawn apart and composited on pop (opacity or blend).
         std::unique_ptr<QImage> image;

@@ -38,13 +38,17 @@ PointerButton button_from_qt(Qt::MouseButton b) {
     }
 }
 
-Point point(const QPointF& p) { return {p.x(), p.y()}; }
+Point point(const QPointF& p) {
+    return {p.x(), p.y()};
+}
 
 }  // namespace
 
 AppWindow::AppWindow(std::unique_ptr<app::App> app, std::unique_ptr<persist::DocumentStore> store,
                      std::unique_ptr<fabric::Backend> backend)
-    : app_(std::move(app)), store_(std::move(store)), backend_(std::move(backend)),
+    : app_(std::move(app)),
+      store_(std::move(store)),
+      backend_(std::move(backend)),
       handle_(std::make_shared<Handle>(Handle{this})) {
     bridge_ = std::make_unique<AccessBridge>(*this);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -91,7 +95,9 @@ AppWindow::~AppWindow() {
     store_.reset();
 }
 
-doc::Document* AppWindow::document() { return store_ ? &store_->document() : nullptr; }
+doc::Document* AppWindow::document() {
+    return store_ ? &store_->document() : nullptr;
+}
 
 void AppWindow::deliver_document() {
     if (!store_) return;
@@ -122,7 +128,8 @@ void AppWindow::after_hook(After kind) {
         // is offered again after each event.
         if (a.document_wanted()) a.on_document(store_->document());
         if (auto saved = store_->save(); !saved) {
-            if (saved.error() != last_save_error_) log::warn("could not save the document: " + saved.error());
+            if (saved.error() != last_save_error_)
+                log::warn("could not save the document: " + saved.error());
             last_save_error_ = saved.error();
         } else {
             last_save_error_.clear();
@@ -136,7 +143,11 @@ void AppWindow::after_hook(After kind) {
         // Deferred: a reader's action may be running inside an interface
         // the rebuild would delete.
         QMetaObject::invokeMethod(
-            this, [this] { if (bridge_->dirty()) bridge_->sync(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (bridge_->dirty()) bridge_->sync();
+            },
+            Qt::QueuedConnection);
     }
 
     if (a.wants_frames()) {
@@ -217,9 +228,13 @@ void AppWindow::resizeEvent(QResizeEvent*) {
     update();
 }
 
-void AppWindow::keyPressEvent(QKeyEvent* event) { input(key_event_from_qt(*event)); }
+void AppWindow::keyPressEvent(QKeyEvent* event) {
+    input(key_event_from_qt(*event));
+}
 
-void AppWindow::keyReleaseEvent(QKeyEvent* event) { input(key_event_from_qt(*event)); }
+void AppWindow::keyReleaseEvent(QKeyEvent* event) {
+    input(key_event_from_qt(*event));
+}
 
 void AppWindow::mousePressEvent(QMouseEvent* event) {
     input(PointerButtonEvent{point(event->position()), button_from_qt(event->button()), true, 1,
@@ -237,7 +252,9 @@ void AppWindow::mouseReleaseEvent(QMouseEvent* event) {
                              modifiers_from_qt(event->modifiers())});
 }
 
-void AppWindow::mouseMoveEvent(QMouseEvent* event) { input(PointerMove{point(event->position())}); }
+void AppWindow::mouseMoveEvent(QMouseEvent* event) {
+    input(PointerMove{point(event->position())});
+}
 
 void AppWindow::wheelEvent(QWheelEvent* event) {
     PointerWheel wheel;
@@ -258,7 +275,9 @@ void AppWindow::wheelEvent(QWheelEvent* event) {
     input(wheel);
 }
 
-void AppWindow::leaveEvent(QEvent*) { input(PointerLeave{}); }
+void AppWindow::leaveEvent(QEvent*) {
+    input(PointerLeave{});
+}
 
 void AppWindow::inputMethodEvent(QInputMethodEvent* event) {
     if (!event->commitString().isEmpty()) input(ImeCommit{event->commitString().toStdString()});
@@ -270,6 +289,8 @@ QVariant AppWindow::inputMethodQuery(Qt::InputMethodQuery query) const {
     return QWidget::inputMethodQuery(query);
 }
 
-bool AppWindow::focusNextPrevChild(bool) { return false; }  // Tab belongs to the application
+bool AppWindow::focusNextPrevChild(bool) {
+    return false;
+}  // Tab belongs to the application
 
 }  // namespace vorn_ui::qt

@@ -23,7 +23,7 @@ class AccessBridge;
 class AppWindow final : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // The window owns everything it is given; `store` and `backend` may be
     // null (no document, commands are dropped).
     AppWindow(std::unique_ptr<app::App> app, std::unique_ptr<persist::DocumentStore> store,
@@ -51,7 +51,7 @@ public:
     };
     std::shared_ptr<Handle> handle() const { return handle_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -66,7 +66,7 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     bool focusNextPrevChild(bool next) override;
 
-private:
+  private:
     enum class After { Input, Paint, Other };
     void input(const InputEvent& event);
     // Everything that follows a hook call: the fabric outbox, saving the

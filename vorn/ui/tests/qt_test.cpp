@@ -41,7 +41,7 @@ using namespace vorn_ui;
 using example::ExampleApp;
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         static int argc = 1;
         static char name[] = "vorn_ui_qt_tests";
@@ -55,19 +55,22 @@ public:
         app_.reset();
     }
 
-private:
+  private:
     std::unique_ptr<QApplication> app_;
 };
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-QRgb rgb(Color c) { return qRgb(c.r, c.g, c.b); }
+QRgb rgb(Color c) {
+    return qRgb(c.r, c.g, c.b);
+}
 
 // Runs the event loop until `done` or two seconds pass.
 template <typename F>
 bool wait_for(F done) {
     QElapsedTimer timer;
     timer.start();
-    while (!done() && timer.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!done() && timer.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
 
@@ -197,18 +200,28 @@ TEST(KeyMapping, LogicalKeyTextModifiersAndPhysicalCode) {
         super{false, true, false, false};
     const std::vector<KeyCase> cases = {
         {"letter", Qt::Key_A, Qt::NoModifier, 38, "a", false, std::string("a"), "a", none, "KeyA"},
-        {"shifted letter", Qt::Key_A, Qt::ShiftModifier, 38, "A", false, std::string("A"), "A", shift, "KeyA"},
-        {"control letter", Qt::Key_C, Qt::ControlModifier, 54, "\x03", false, std::string("c"), "", ctrl, "KeyC"},
-        {"slash", Qt::Key_Slash, Qt::NoModifier, 61, "/", false, std::string("/"), "/", none, "Slash"},
-        {"accented", Qt::Key_Eacute, Qt::NoModifier, 19, QString::fromUtf8("é"), false, std::string("é"), "é", none,
-         "Digit0"},
-        {"keypad arrow", Qt::Key_Left, Qt::KeypadModifier, 83, "", false, NamedKey::ArrowLeft, "", none, "Numpad4"},
-        {"enter", Qt::Key_Return, Qt::NoModifier, 36, "\r", false, NamedKey::Enter, "", none, "Enter"},
-        {"space", Qt::Key_Space, Qt::NoModifier, 65, " ", false, NamedKey::Space, " ", none, "Space"},
-        {"function key repeat", Qt::Key_F5, Qt::NoModifier, 71, "", true, NamedKey::F5, "", none, "F5"},
-        {"logo key", Qt::Key_Super_L, Qt::MetaModifier, 133, "", false, NamedKey::Meta, "", super, "MetaLeft"},
-        {"no scan code", Qt::Key_Escape, Qt::NoModifier, 0, "\x1b", false, NamedKey::Escape, "", none, ""},
-        {"high function key", Qt::Key_F13, Qt::NoModifier, 191, "", false, NamedKey::Unidentified, "", none, "F13"},
+        {"shifted letter", Qt::Key_A, Qt::ShiftModifier, 38, "A", false, std::string("A"), "A",
+         shift, "KeyA"},
+        {"control letter", Qt::Key_C, Qt::ControlModifier, 54, "\x03", false, std::string("c"), "",
+         ctrl, "KeyC"},
+        {"slash", Qt::Key_Slash, Qt::NoModifier, 61, "/", false, std::string("/"), "/", none,
+         "Slash"},
+        {"accented", Qt::Key_Eacute, Qt::NoModifier, 19, QString::fromUtf8("é"), false,
+         std::string("é"), "é", none, "Digit0"},
+        {"keypad arrow", Qt::Key_Left, Qt::KeypadModifier, 83, "", false, NamedKey::ArrowLeft, "",
+         none, "Numpad4"},
+        {"enter", Qt::Key_Return, Qt::NoModifier, 36, "\r", false, NamedKey::Enter, "", none,
+         "Enter"},
+        {"space", Qt::Key_Space, Qt::NoModifier, 65, " ", false, NamedKey::Space, " ", none,
+         "Space"},
+        {"function key repeat", Qt::Key_F5, Qt::NoModifier, 71, "", true, NamedKey::F5, "", none,
+         "F5"},
+        {"logo key", Qt::Key_Super_L, Qt::MetaModifier, 133, "", false, NamedKey::Meta, "", super,
+         "MetaLeft"},
+        {"no scan code", Qt::Key_Escape, Qt::NoModifier, 0, "\x1b", false, NamedKey::Escape, "",
+         none, ""},
+        {"high function key", Qt::Key_F13, Qt::NoModifier, 191, "", false, NamedKey::Unidentified,
+         "", none, "F13"},
     };
     for (const auto& c : cases) {
         QKeyEvent e(QEvent::KeyPress, c.qt_key, c.mods, c.x_keycode, 0, 0, c.text, c.autorepeat);
@@ -226,7 +239,7 @@ TEST(KeyMapping, LogicalKeyTextModifiersAndPhysicalCode) {
 
 // Records what the window hands to the application.
 class Recorder final : public app::Application {
-public:
+  public:
     bool handle_input(const InputEvent& e, doc::Document* d) override {
         inputs.push_back(e);
         input_had_document = d != nullptr;
@@ -253,18 +266,19 @@ public:
 };
 
 class FakeBackend final : public fabric::Backend {
-public:
-    explicit FakeBackend(std::vector<fabric::Command>& delivered, Post& post) : delivered_(delivered), post_(post) {}
+  public:
+    explicit FakeBackend(std::vector<fabric::Command>& delivered, Post& post)
+        : delivered_(delivered), post_(post) {}
     void start(Post post) override { post_ = std::move(post); }
     void deliver(fabric::Command c) override { delivered_.push_back(std::move(c)); }
 
-private:
+  private:
     std::vector<fabric::Command>& delivered_;
     Post& post_;
 };
 
 class FakeStore final : public persist::DocumentStore {
-public:
+  public:
     FakeStore(int& saves, int fd) : saves_(saves), fd_(fd) {}
     doc::Document& document() override { return document_; }
     std::expected<void, std::string> save() override {
@@ -277,7 +291,7 @@ public:
         return ::read(fd_, buf, sizeof buf) > 0;
     }
 
-private:
+  private:
     doc::Document document_;
     int& saves_;
     int fd_;
@@ -288,9 +302,10 @@ struct RecorderWindow {
         EXPECT_EQ(::pipe(pipe_fds), 0);
         auto recorder_owned = std::make_unique<Recorder>();
         recorder = recorder_owned.get();
-        window = std::make_unique<qt::AppWindow>(std::make_unique<app::App>(std::move(recorder_owned)),
-                                                 std::make_unique<FakeStore>(saves, pipe_fds[0]),
-                                                 std::make_unique<FakeBackend>(delivered, post));
+        window =
+            std::make_unique<qt::AppWindow>(std::make_unique<app::App>(std::move(recorder_owned)),
+                                            std::make_unique<FakeStore>(saves, pipe_fds[0]),
+                                            std::make_unique<FakeBackend>(delivered, post));
         window->resize(400, 300);
         window->show();
     }
@@ -313,14 +328,14 @@ TEST(AppWindowInput, KeysAndPointerReachTheInputHook) {
 
     QKeyEvent ctrl_a(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, 38, 0x61, 0, "\x01");
     send(ctrl_a);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 20), QPointF(10, 20), Qt::RightButton, Qt::RightButton,
-                      Qt::ShiftModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 20), QPointF(10, 20), Qt::RightButton,
+                      Qt::RightButton, Qt::ShiftModifier);
     send(press);
-    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(11, 21), QPointF(11, 21), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(11, 21), QPointF(11, 21), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
     send(dbl);
-    QWheelEvent wheel(QPointF(5, 6), QPointF(5, 6), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(5, 6), QPointF(5, 6), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     send(wheel);
     QInputMethodEvent ime;
     ime.setCommitString(QString::fromUtf8("日本"));
@@ -431,7 +446,8 @@ TEST(AccessibilityBridge, PublishesTheTreeAndRoutesReaderActions) {
     name->editableTextInterface()->insertText(0, QString::fromUtf8("Zoë"));
     EXPECT_EQ(app->name(), "Zoë");
     ASSERT_NE(greet->actionInterface(), nullptr);
-    EXPECT_EQ(greet->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    EXPECT_EQ(greet->actionInterface()->actionNames(),
+              QStringList{QAccessibleActionInterface::pressAction()});
     greet->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(app->greeting(), "Hello, Zoë!");
 
@@ -486,17 +502,21 @@ int bright_pixels(const QImage& image, QRect area) {
 
 TEST(Screenshot, RendersTheExampleOffscreenDeterministically) {
     QTemporaryDir dir;
-    const QString a = dir.filePath("a.png"), b = dir.filePath("b.png"), greeted = dir.filePath("g.png");
+    const QString a = dir.filePath("a.png"), b = dir.filePath("b.png"),
+                  greeted = dir.filePath("g.png");
     ASSERT_EQ(run_example({"--screenshot", a}).status, 0);
     ASSERT_EQ(run_example({"--screenshot", b}).status, 0);
-    ASSERT_EQ(run_example({"--preview", "greeted", "--screenshot", greeted, "--size", "820x360"}).status, 0);
+    ASSERT_EQ(
+        run_example({"--preview", "greeted", "--screenshot", greeted, "--size", "820x360"}).status,
+        0);
 
     QImage image(a);
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(800, 400));  // the record's default size
     const Colors& c = Colors::dark();
     EXPECT_EQ(image.pixel(100, 120), rgb(c.danger));
-    EXPECT_EQ(image.pixel(int(ExampleApp::kCircleCenter.x), int(ExampleApp::kCircleCenter.y)), rgb(c.accent));
+    EXPECT_EQ(image.pixel(int(ExampleApp::kCircleCenter.x), int(ExampleApp::kCircleCenter.y)),
+              rgb(c.accent));
     EXPECT_EQ(image.pixel(790, 390), rgb(c.background));
     // The group-opacity layer: one even grey across the overlap.
     EXPECT_EQ(image.pixel(560, 120), image.pixel(620, 120));
@@ -527,11 +547,17 @@ TEST(Screenshot, BadStartsEndWithOneSentenceAndStatusOne) {
         const char* says;
     };
     const std::vector<Case> cases = {
-        {{"--size", "0x5", "--screenshot", dir.filePath("x.png")}, false, "--size must be WIDTHxHEIGHT"},
-        {{"--size", "640", "--screenshot", dir.filePath("x.png")}, false, "--size must be WIDTHxHEIGHT"},
+        {{"--size", "0x5", "--screenshot", dir.filePath("x.png")},
+         false,
+         "--size must be WIDTHxHEIGHT"},
+        {{"--size", "640", "--screenshot", dir.filePath("x.png")},
+         false,
+         "--size must be WIDTHxHEIGHT"},
         {{"--screenshot"}, false, "--screenshot needs a value"},
         {{"--frobnicate"}, false, "Unknown option --frobnicate"},
-        {{"--screenshot", dir.filePath("missing/dir/x.png")}, false, "Could not write the screenshot to "},
+        {{"--screenshot", dir.filePath("missing/dir/x.png")},
+         false,
+         "Could not write the screenshot to "},
         {{}, true, "Example needs a graphical display: set DISPLAY"},
     };
     for (const auto& c : cases) {
@@ -554,13 +580,13 @@ struct Probe {
 };
 
 class ProbeApp final : public app::Application {
-public:
+  public:
     explicit ProbeApp(Probe& p) : p_(p) {}
     void layout(Rect r) override { p_.laid_out = r; }
     void set_reduced_motion(bool r) override { p_.reduced = r; }
     void on_document(doc::Document&) override { ++p_.documents; }
 
-private:
+  private:
     Probe& p_;
 };
 
@@ -576,7 +602,8 @@ launch::LaunchRecord probe_record(Probe& p, bool opener_fails) {
     record.default_window_size = [] { return std::pair<std::uint32_t, std::uint32_t>{640, 480}; };
     static int saves = 0;
     record.persistence_opener =
-        [&p, opener_fails]() -> std::expected<std::unique_ptr<persist::DocumentStore>, std::string> {
+        [&p,
+         opener_fails]() -> std::expected<std::unique_ptr<persist::DocumentStore>, std::string> {
         ++p.opened;
         if (opener_fails) return std::unexpected(std::string("the disk is full"));
         return std::make_unique<FakeStore>(saves, -1);
@@ -595,7 +622,9 @@ TEST(Launch, ScreenshotBuildsTheAppFromTheRecordWithoutTouchingTheDocument) {
     QTemporaryDir dir;
     Probe p;
     std::string path = dir.filePath("shot.png").toStdString();
-    ASSERT_EQ(run_with(probe_record(p, false), {"probe", "--preview", "narrow", "--screenshot", path, "--size", "300x200"}), 0);
+    ASSERT_EQ(run_with(probe_record(p, false),
+                       {"probe", "--preview", "narrow", "--screenshot", path, "--size", "300x200"}),
+              0);
     EXPECT_EQ(p.preview, "narrow");
     EXPECT_TRUE(p.registered);
     EXPECT_TRUE(p.reduced);  // animations settled for a still picture
@@ -617,13 +646,15 @@ TEST(Launch, WindowOpensTheDocumentOrRunsWithoutIt) {
 }
 
 TEST(LaunchOptions, ParsesBothSpellingsAndLeavesToolkitOptionsToQt) {
-    auto o = launch::parse_options({"--preview=narrow", "--size", "1280x800", "-platform", "offscreen"});
+    auto o =
+        launch::parse_options({"--preview=narrow", "--size", "1280x800", "-platform", "offscreen"});
     ASSERT_TRUE(o.has_value());
     EXPECT_EQ(o->preview, "narrow");
     EXPECT_EQ(o->size, (std::pair{1280, 800}));
     EXPECT_FALSE(o->screenshot.has_value());
     EXPECT_EQ(o->passthrough, (std::vector<std::string>{"-platform", "offscreen"}));
-    for (const char* bad : {"16385x10", "x10", "10x", "10x10x", "-1x10", "99999999999x1", "10X10"}) {
+    for (const char* bad :
+         {"16385x10", "x10", "10x", "10x10x", "-1x10", "99999999999x1", "10X10"}) {
         EXPECT_FALSE(launch::parse_options({"--size", bad}).has_value()) << bad;
     }
     EXPECT_FALSE(launch::parse_options({"--screenshot="}).has_value());

@@ -54,7 +54,7 @@ widget::text_input::Style style() {
 
 // A fresh process-local clipboard state for each test that uses it.
 class TextInputTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { widget::text_input::install_clipboard(nullptr); }
 };
 
@@ -129,7 +129,9 @@ TEST_F(TextInputTest, CutCopyPasteGoThroughTheClipboard) {
     EXPECT_EQ(in.text(), "xyzalpha beta");
 
     struct Recording : widget::text_input::Clipboard {
-        std::string value = "line one\r\nline\ttwo\x1b[31m\xC2\x9B" "1m\xFF";
+        std::string value =
+            "line one\r\nline\ttwo\x1b[31m\xC2\x9B"
+            "1m\xFF";
         std::string text() const override { return value; }
         void set_text(std::string_view t) override { value = std::string(t); }
     } system;
@@ -173,7 +175,8 @@ TEST_F(TextInputTest, ClickPlacesTheCaretWhereTheTextWasDrawn) {
     in.handle_event(PointerButtonEvent{{400, 18}, PointerButton::Primary, false, 1, {}}, kField);
     EXPECT_FALSE(in.handle_event(PointerMove{{0, 18}}, kField));
     // A press outside the field is not the field's.
-    EXPECT_FALSE(in.handle_event(PointerButtonEvent{{10, 80}, PointerButton::Primary, true, 1, {}}, kField));
+    EXPECT_FALSE(
+        in.handle_event(PointerButtonEvent{{10, 80}, PointerButton::Primary, true, 1, {}}, kField));
 }
 
 TEST_F(TextInputTest, DrawShowsPlaceholderCaretAndKeepsTheCaretInView) {
@@ -183,7 +186,8 @@ TEST_F(TextInputTest, DrawShowsPlaceholderCaretAndKeepsTheCaretInView) {
     ASSERT_EQ(unfocused.texts().size(), 1u);
     EXPECT_EQ(unfocused.texts()[0].text, "Search");
     EXPECT_EQ(unfocused.texts()[0].color, style().placeholder);
-    for (const auto& item : unfocused.items) EXPECT_FALSE(std::holds_alternative<RecordingScene::Fill>(item));
+    for (const auto& item : unfocused.items)
+        EXPECT_FALSE(std::holds_alternative<RecordingScene::Fill>(item));
 
     in.set_text(std::string(200, 'w'));
     RecordingScene focused;
@@ -221,8 +225,8 @@ TEST_F(TextInputTest, ArbitraryBytesAndEditsKeepTheCaretOnBoundaries) {
         void set_text(std::string_view t) override { value = std::string(t); }
     } clip;
     widget::text_input::install_clipboard(&clip);
-    const NamedKey keys[] = {NamedKey::ArrowLeft, NamedKey::ArrowRight, NamedKey::Home, NamedKey::End,
-                             NamedKey::Backspace, NamedKey::Delete};
+    const NamedKey keys[] = {NamedKey::ArrowLeft, NamedKey::ArrowRight, NamedKey::Home,
+                             NamedKey::End,       NamedKey::Backspace,  NamedKey::Delete};
     for (int round = 0; round < 200; ++round) {
         auto in = TextInput::with_placeholder("");
         in.set_text(bytes(rng() % 12));
@@ -234,7 +238,8 @@ TEST_F(TextInputTest, ArbitraryBytesAndEditsKeepTheCaretOnBoundaries) {
         for (int step = 0; step < 30; ++step) {
             switch (rng() % 6) {
                 case 0:
-                    in.handle_event(named(keys[rng() % 6], rng() % 2 ? kShift : Modifiers{}), kField);
+                    in.handle_event(named(keys[rng() % 6], rng() % 2 ? kShift : Modifiers{}),
+                                    kField);
                     break;
                 case 1:
                     clip.value = bytes(rng() % 8);
@@ -247,8 +252,11 @@ TEST_F(TextInputTest, ArbitraryBytesAndEditsKeepTheCaretOnBoundaries) {
                     in.set_cursor_pos(rng() % 20);
                     break;
                 case 4:
-                    in.handle_event(PointerButtonEvent{{double(rng() % 300), 18}, PointerButton::Primary, true,
-                                                       1, rng() % 2 ? kShift : Modifiers{}},
+                    in.handle_event(PointerButtonEvent{{double(rng() % 300), 18},
+                                                       PointerButton::Primary,
+                                                       true,
+                                                       1,
+                                                       rng() % 2 ? kShift : Modifiers{}},
                                     kField);
                     break;
                 default:
@@ -323,7 +331,9 @@ TEST(Tooltip, DrawsBelowTheTargetInsideTheWindow) {
     host.tick(1s);
     RecordingScene above;
     widget::tooltip::draw_hover_tooltip(above, host, window);
-    EXPECT_LE(std::get<RoundedRect>(std::get<RecordingScene::Fill>(above.items.at(0)).shape).rect.y1, 280);
+    EXPECT_LE(
+        std::get<RoundedRect>(std::get<RecordingScene::Fill>(above.items.at(0)).shape).rect.y1,
+        280);
 }
 
 TEST(Flap, MovesAcrossInAboutTwoHundredMillisecondsAndSnapsWithReducedMotion) {
@@ -370,12 +380,13 @@ TEST(ButtonPaint, FillsWithTheKindsColourAndCentresTheLabel) {
 }
 
 TEST(AccessTree, BindingsFollowRolesAndSkipDisabledNodes) {
-    AccessNode root = node("root", Role::Window, "").with_children({
-        node("ok", Role::Button, "OK"),
-        node("off", Role::Button, "Off", true),
-        node("name", Role::TextInput, "Name"),
-        node("title", Role::Heading, "Title"),
-    });
+    AccessNode root = node("root", Role::Window, "")
+                          .with_children({
+                              node("ok", Role::Button, "OK"),
+                              node("off", Role::Button, "Off", true),
+                              node("name", Role::TextInput, "Name"),
+                              node("title", Role::Heading, "Title"),
+                          });
     auto b = semantic_action_bindings(root);
     ASSERT_EQ(b.size(), 3u);
     EXPECT_EQ(b[0].element_id, "ok");

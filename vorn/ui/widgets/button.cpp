@@ -12,8 +12,8 @@ Color darken(Color c, double amount) {
 
 }  // namespace
 
-void Button::paint(Scene& scene, const Rect& bounds, std::string_view label, Kind kind, bool hovered, bool pressed,
-                   double size_pt, double radius) {
+void Button::paint(Scene& scene, const Rect& bounds, std::string_view label, Kind kind,
+                   bool hovered, bool pressed, double size_pt, double radius) {
     const Colors& colors = Colors::dark();
     RoundedRect shape{bounds, radius};
     Color text = colors.text;
@@ -32,11 +32,13 @@ void Button::paint(Scene& scene, const Rect& bounds, std::string_view label, Kin
             text = colors.on_accent;
             break;
         case Kind::Secondary:
-            if (hovered || pressed) scene.fill(shape, pressed ? darken(colors.hover, 0.15) : colors.hover);
+            if (hovered || pressed)
+                scene.fill(shape, pressed ? darken(colors.hover, 0.15) : colors.hover);
             scene.stroke(shape, colors.border, 1);
             break;
         case Kind::Ghost:
-            if (hovered || pressed) scene.fill(shape, pressed ? darken(colors.hover, 0.15) : colors.hover);
+            if (hovered || pressed)
+                scene.fill(shape, pressed ? darken(colors.hover, 0.15) : colors.hover);
             text = hovered ? colors.text : colors.text_muted;
             break;
     }

@@ -39,8 +39,12 @@ bool FlapState::advance(double target, std::chrono::nanoseconds elapsed, bool re
     return position_ != target;
 }
 
-double FlapState::reveal() const { return ease_out_cubic(position_); }
+double FlapState::reveal() const {
+    return ease_out_cubic(position_);
+}
 
-double FlapState::slide() const { return ease_in_out_cubic(position_); }
+double FlapState::slide() const {
+    return ease_in_out_cubic(position_);
+}
 
 }  // namespace vorn_ui::widget::flap

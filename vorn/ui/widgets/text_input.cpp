@@ -9,7 +9,7 @@ namespace {
 
 // Used until the platform installs the system clipboard, and in tests.
 class LocalClipboard final : public Clipboard {
-public:
+  public:
     std::string text() const override {
         std::lock_guard lock(mutex_);
         return text_;
@@ -19,7 +19,7 @@ public:
         text_ = std::string(text);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };
@@ -33,7 +33,9 @@ Clipboard& clipboard() {
     return installed_clipboard ? *installed_clipboard : local;
 }
 
-bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool is_continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 std::size_t snap_back(std::string_view s, std::size_t pos) {
     pos = std::min(pos, s.size());
@@ -60,7 +62,10 @@ std::size_t sequence_length(std::string_view s) {
     auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char c = b(0);
     if (c < 0x80) return 1;
-    std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    std::size_t len = c >= 0xC2 && c <= 0xDF   ? 2
+                      : c >= 0xE0 && c <= 0xEF ? 3
+                      : c >= 0xF0 && c <= 0xF4 ? 4
+                                               : 0;
     if (len == 0 || s.size() < len) return 0;
     // Second-byte ranges rule out overlong forms, surrogates and code points
     // above U+10FFFF.
@@ -142,9 +147,13 @@ void TextInput::set_text(std::string_view text) {
     cursor_ = anchor_ = text_.size();
 }
 
-void TextInput::set_cursor_pos(std::size_t byte_offset) { cursor_ = anchor_ = snap_back(text_, byte_offset); }
+void TextInput::set_cursor_pos(std::size_t byte_offset) {
+    cursor_ = anchor_ = snap_back(text_, byte_offset);
+}
 
-void TextInput::set_placeholder(std::string placeholder) { placeholder_ = std::move(placeholder); }
+void TextInput::set_placeholder(std::string placeholder) {
+    placeholder_ = std::move(placeholder);
+}
 
 namespace {
 
@@ -187,7 +196,8 @@ bool TextInput::handle_event(const InputEvent& event, const Rect& bounds) {
         double best_dist = std::abs(local);
         for (std::size_t pos = 0; pos < text_.size();) {
             pos = next_boundary(text_, pos);
-            double d = std::abs(local - renderer.measure(std::string_view(text_).substr(0, pos), drawn_size_pt_));
+            double d = std::abs(
+                local - renderer.measure(std::string_view(text_).substr(0, pos), drawn_size_pt_));
             if (d < best_dist) {
                 best = pos;
                 best_dist = d;
@@ -317,7 +327,9 @@ void TextInput::draw(Scene& scene, const Rect& bounds, bool focused, const Style
     double top = bounds.y0 + (bounds.height() - line) / 2;
     double visible = std::max(0.0, bounds.width() - 2 * style.padding_x);
     double text_width = renderer.measure(text_, style.size_pt);
-    auto x_of = [&](std::size_t pos) { return renderer.measure(std::string_view(text_).substr(0, pos), style.size_pt); };
+    auto x_of = [&](std::size_t pos) {
+        return renderer.measure(std::string_view(text_).substr(0, pos), style.size_pt);
+    };
     double caret_x = x_of(cursor_);
 
     // Scroll as little as possible to keep the caret in view, and never past
@@ -332,8 +344,8 @@ void TextInput::draw(Scene& scene, const Rect& bounds, bool focused, const Style
     scene.push_layer(bounds);
     if (text_.empty()) {
         if (!placeholder_.empty()) {
-            renderer.draw_text(scene, placeholder_, {bounds.x0 + style.padding_x, top}, style.placeholder,
-                               style.size_pt);
+            renderer.draw_text(scene, placeholder_, {bounds.x0 + style.padding_x, top},
+                               style.placeholder, style.size_pt);
         }
     } else {
         if (focused && cursor_ != anchor_) {

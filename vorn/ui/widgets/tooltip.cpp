@@ -20,7 +20,8 @@ constexpr double kGap = 6;
 
 TooltipHost::TooltipHost(std::chrono::milliseconds delay) : delay_(delay) {}
 
-void TooltipHost::on_pointer(Point pointer, std::optional<Rect> target, std::optional<std::string> text) {
+void TooltipHost::on_pointer(Point pointer, std::optional<Rect> target,
+                             std::optional<std::string> text) {
     pointer_ = pointer;
     if (!target || !text || text->empty()) {
         dismiss();
@@ -47,13 +48,15 @@ void TooltipHost::tick(std::chrono::nanoseconds elapsed) {
 }
 
 bool TooltipHost::settled() const {
-    return !present() || waited_ >= std::chrono::nanoseconds(delay_) + std::chrono::nanoseconds(kFade);
+    return !present() ||
+           waited_ >= std::chrono::nanoseconds(delay_) + std::chrono::nanoseconds(kFade);
 }
 
 double TooltipHost::opacity() const {
     if (!visible()) return 0;
     auto into = waited_ - std::chrono::nanoseconds(delay_);
-    return std::clamp(double(into.count()) / double(std::chrono::nanoseconds(kFade).count()), 0.0, 1.0);
+    return std::clamp(double(into.count()) / double(std::chrono::nanoseconds(kFade).count()), 0.0,
+                      1.0);
 }
 
 void draw_hover_tooltip(Scene& scene, const TooltipHost& host, const Rect& window) {
@@ -76,7 +79,8 @@ void draw_hover_tooltip(Scene& scene, const TooltipHost& host, const Rect& windo
     RoundedRect box{{x, y, x + w, y + h}, 6};
     scene.fill(box, Colors::lift(colors.card, 0.12).with_opacity(opacity));
     scene.stroke(box, colors.border.with_opacity(opacity), 1);
-    renderer.draw_text(scene, text, {x + kPadX, y + kPadY}, colors.text.with_opacity(opacity), kTextPt);
+    renderer.draw_text(scene, text, {x + kPadX, y + kPadY}, colors.text.with_opacity(opacity),
+                       kTextPt);
 }
 
 }  // namespace vorn_ui::widget::tooltip
