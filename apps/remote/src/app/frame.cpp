@@ -113,7 +113,7 @@ void RemoteApp::paint_navigation(vorn_ui::Scene& scene) {
 
     if (narrow) {
         const Rect box = menu_button_rect(c);
-        const bool open = drawer_is_open();
+        const bool open = drawer_target_open();
         scene.fill(RoundedRect{box, 8}, box.contains(pointer) ? colors.hover : colors.surface);
         scene.stroke(RoundedRect{box, 8}, colors.border, 1);
         if (open) {
@@ -135,13 +135,13 @@ std::vector<vorn_ui::AccessNode> RemoteApp::navigation_access_nodes() const {
     std::vector<AccessNode> nodes;
     if (narrow) {
         AccessNode toggle =
-            access_node("remote.nav.toggle", Role::Button, menu_label(drawer_is_open()),
+            access_node("remote.nav.toggle", Role::Button, menu_label(drawer_target_open()),
                         menu_button_rect(content_rect));
         toggle.description = "Show Connections and Add connection";
         nodes.push_back(std::move(toggle));
     }
     // A closed narrow drawer hides its buttons from readers as it does from the eye.
-    if (!narrow || drawer_is_open()) {
+    if (!narrow || drawer_target_open()) {
         const RailGeometry g = rail_geometry(content_rect, narrow, drawer.flap.slide());
         AccessNode list =
             access_node("remote.nav.list", Role::Button, "Connections", g.list_button);
@@ -194,7 +194,7 @@ bool RemoteApp::handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::
         if (pending_confirmation) return false;  // only the dialog's own buttons react
         const bool on_rail =
             pointer.x >= content_rect.x0 && pointer.x < content_rect.x0 + kRailWidth;
-        if (narrow && drawer_is_open() && !on_rail &&
+        if (narrow && drawer_target_open() && !on_rail &&
             !menu_button_rect(content_rect).contains(pointer)) {
             // A click beside the open narrow drawer only closes it.
             close_narrow_drawer();
@@ -216,7 +216,7 @@ bool RemoteApp::handle_input_at(const vorn_ui::InputEvent& event, vorn_ui::doc::
     if (const auto* key = std::get_if<vorn_ui::KeyEvent>(&event)) {
         const auto* named = key->named();
         if (key->pressed && named && *named == vorn_ui::NamedKey::Escape && !pending_confirmation &&
-            narrow && drawer_is_open()) {
+            narrow && drawer_target_open()) {
             close_narrow_drawer();
             return true;
         }

@@ -68,10 +68,6 @@ bool RemoteApp::drawer_target_open() const {
     return drawer.open == DrawerOpen::Open;
 }
 
-bool RemoteApp::drawer_is_open() const {
-    return drawer_target_open();
-}
-
 double RemoteApp::content_left() const {
     if (fullscreen && std::holds_alternative<view::Session>(view)) return content_rect.x0;
     if (narrow) return content_rect.x0 + kRailWidth;

@@ -67,10 +67,8 @@ class RemoteApp final : public vorn_ui::app::Application {
     // Closes a drawer that is open in the narrow layout (after ShowList, CloseForm,
     // NewConnection).
     void close_narrow_drawer();
-    // Whether the drawer should be open now, from its open state and the narrow flag.
+    // Whether the drawer is open (or opening) now, from its open state and the narrow flag.
     [[nodiscard]] bool drawer_target_open() const;
-    // The drawer as the user sees it now: open or opening.
-    [[nodiscard]] bool drawer_is_open() const;
     // Where a screen's content starts: beside the menu button when narrow, sliding with the rail
     // when wide, at the window's edge in a fullscreen session.
     [[nodiscard]] double content_left() const;

@@ -360,19 +360,19 @@ TEST(Frame, MenuClickTogglesAndOutsideClickClosesNarrowDrawer) {
         return app->handle_input(press, nullptr);
     };
     EXPECT_TRUE(click(30, 30));
-    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_TRUE(app->drawer_target_open());
     app->paint_at(scene, t += 1s);
     EXPECT_EQ(app->drawer.flap.position(), 1.0);
     EXPECT_TRUE(click(40, 300));  // on the rail, beside its buttons: stays open
-    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_TRUE(app->drawer_target_open());
     EXPECT_TRUE(click(300, 300));  // beside the drawer: only closes it
-    EXPECT_FALSE(app->drawer_is_open());
+    EXPECT_FALSE(app->drawer_target_open());
     EXPECT_TRUE(click(30, 30));
-    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_TRUE(app->drawer_target_open());
     vorn_ui::KeyEvent escape;
     escape.key = vorn_ui::NamedKey::Escape;
     EXPECT_TRUE(app->handle_input(escape, nullptr));
-    EXPECT_FALSE(app->drawer_is_open());
+    EXPECT_FALSE(app->drawer_target_open());
 }
 
 TEST(Frame, HoverDrivesTooltipUntilSettled) {
@@ -461,11 +461,11 @@ TEST(Frame, ReaderTogglesTheDrawerUnlessAConfirmationIsPending) {
     app->layout(window(600));
     const vorn_ui::SemanticEvent click{};
     EXPECT_TRUE(app->handle_semantic_action("remote.nav.toggle", click, nullptr));
-    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_TRUE(app->drawer_target_open());
     EXPECT_FALSE(app->handle_semantic_action("remote.nav.unknown", click, nullptr));
     app->pending_confirmation = PendingConfirmation{};
     EXPECT_FALSE(app->handle_semantic_action("remote.nav.toggle", click, nullptr));
-    EXPECT_TRUE(app->drawer_is_open());
+    EXPECT_TRUE(app->drawer_target_open());
 }
 
 }  // namespace
