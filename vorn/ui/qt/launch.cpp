@@ -1,5 +1,12 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include <QApplication>
@@ -39,6 +46,32 @@ std::optional<std::pair<int, int>> parse_size(std::string_view s) {
     auto h = number(s.substr(x + 1));
     if (!w || !h) return std::nullopt;
     return std::pair{*w, *h};
+}
+
+// Whether an X server listens on a local display such as ":1" or ":1.0"
+// (its socket file, or the abstract socket of the same name). Remote
+// displays ("host:1") are taken on trust.
+bool local_display_reachable(std::string_view display) {
+    if (!display.starts_with(':')) return true;
+    std::string number(display.substr(1, display.find('.') == std::string_view::npos
+                                             ? std::string_view::npos
+                                             : display.find('.') - 1));
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
+    std::string path = "/tmp/.X11-unix/X" + number;
+    for (bool abstract : {false, true}) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return true;
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::size_t offset = abstract ? 1 : 0;
+        std::memcpy(addr.sun_path + offset, path.data(),
+                    std::min(path.size(), sizeof addr.sun_path - 1 - offset));
+        auto len = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size());
+        bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+        ::close(fd);
+        if (ok) return true;
+    }
+    return false;
 }
 
 bool env_set(const char* name) {
@@ -138,6 +171,15 @@ int run(LaunchRecord record, int argc, char** argv) {
                         "run it under Xvfb), or use "
                         "--screenshot FILE to render one frame without one.",
                         name));
+    }
+    if (!options->screenshot && env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") &&
+        !env_set("QT_QPA_PLATFORM") && !local_display_reachable(std::getenv("DISPLAY"))) {
+        // Qt would abort the process here; say what is wrong instead.
+        return fail(
+            fmt::format("{} cannot reach the display {}: no X server is listening there (start "
+                        "one, for example Xvfb {}, or use "
+                        "--screenshot FILE).",
+                        name, std::getenv("DISPLAY"), std::getenv("DISPLAY")));
     }
     if (!record.main_factory && !record.plain_factory)
         return fail(fmt::format("{} has no application to start.", name));

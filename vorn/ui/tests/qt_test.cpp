@@ -471,7 +471,8 @@ struct ExampleRun {
     QString err;
 };
 
-ExampleRun run_example(const QStringList& args, bool without_display = false) {
+ExampleRun run_example(const QStringList& args, bool without_display = false,
+                       QString display = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     static QTemporaryDir runtime;
@@ -479,6 +480,11 @@ ExampleRun run_example(const QStringList& args, bool without_display = false) {
     env.remove("VORN_REDUCED_MOTION");
     if (without_display) {
         env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+    }
+    if (!display.isEmpty()) {
+        env.insert("DISPLAY", display);
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
     }
@@ -545,6 +551,7 @@ TEST(Screenshot, BadStartsEndWithOneSentenceAndStatusOne) {
         QStringList args;
         bool without_display;
         const char* says;
+        QString display = {};
     };
     const std::vector<Case> cases = {
         {{"--size", "0x5", "--screenshot", dir.filePath("x.png")},
@@ -559,9 +566,13 @@ TEST(Screenshot, BadStartsEndWithOneSentenceAndStatusOne) {
          false,
          "Could not write the screenshot to "},
         {{}, true, "Example needs a graphical display: set DISPLAY"},
+        {{},
+         false,
+         "Example cannot reach the display :7391: no X server is listening there",
+         ":7391"},
     };
     for (const auto& c : cases) {
-        ExampleRun r = run_example(c.args, c.without_display);
+        ExampleRun r = run_example(c.args, c.without_display, c.display);
         EXPECT_EQ(r.status, 1) << c.says;
         EXPECT_TRUE(r.err.contains(c.says)) << c.says << " / got: " << r.err.toStdString();
         EXPECT_EQ(r.err.trimmed().count('\n'), 0) << r.err.toStdString();
