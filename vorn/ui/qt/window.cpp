@@ -110,6 +110,14 @@ void AppWindow::refresh_document() {
     auto changed = store_->refresh();
     if (!changed) {
         log::warn("could not read changes to the document: " + changed.error());
+        // The descriptor may stay readable after a failed read; listen again
+        // a little later rather than spin on it.
+        if (watch_) {
+            watch_->setEnabled(false);
+            QTimer::singleShot(1000, this, [this] {
+                if (watch_) watch_->setEnabled(true);
+            });
+        }
         return;
     }
     if (*changed) deliver_document();
