@@ -57,6 +57,9 @@ class Framebuffer {
 public:
     // All pixels zero (transparent black), generation 0. Area must be at least one pixel.
     Framebuffer(std::uint16_t width, std::uint16_t height);
+    // One owner: a copy would draw into pixel buffers the original still recycles.
+    Framebuffer(const Framebuffer&) = delete;
+    Framebuffer& operator=(const Framebuffer&) = delete;
 
     std::uint16_t width() const { return width_; }
     std::uint16_t height() const { return height_; }

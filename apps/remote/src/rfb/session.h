@@ -44,6 +44,7 @@ public:
     VncSession& operator=(VncSession&&) noexcept;
     ~VncSession();
 
+    // Not for a moved-from handle.
     VncShared& shared() const { return *shared_; }
     std::optional<std::uint64_t>& last_taken_generation() { return last_taken_; }
 
