@@ -266,6 +266,10 @@ class WindowInterface final : public QAccessibleWidget {
         auto* b = bridge();
         return b ? b->child_at(x, y) : nullptr;
     }
+    QAccessibleInterface* focusChild() const override {
+        auto* b = bridge();
+        return b ? b->focused() : nullptr;
+    }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name) {
             if (auto* b = bridge()) {
@@ -336,6 +340,14 @@ QAccessibleInterface* AccessBridge::child_at(int x, int y) {
     if (dirty_) sync();
     for (auto it = top_.rbegin(); it != top_.rend(); ++it) {
         if ((*it)->rect().contains(x, y)) return *it;
+    }
+    return nullptr;
+}
+
+QAccessibleInterface* AccessBridge::focused() {
+    if (dirty_) sync();
+    for (auto& [key, node] : nodes_) {
+        if (node->data.focused) return node;
     }
     return nullptr;
 }

@@ -43,6 +43,7 @@ class AccessBridge {
     int top_index(const QAccessibleInterface* child);
     QString root_label();
     QAccessibleInterface* child_at(int x, int y);
+    QAccessibleInterface* focused();
 
     AppWindow& window() { return window_; }
 

@@ -439,12 +439,16 @@ TEST(AccessibilityBridge, PublishesTheTreeAndRoutesReaderActions) {
     EXPECT_EQ(name->role(), QAccessible::EditableText);
     EXPECT_TRUE(name->state().editable);
     EXPECT_EQ(find_child(root, "example.greeting"), nullptr);
+    EXPECT_EQ(root->focusChild(), nullptr);
     QAccessible::Id greet_id = QAccessible::uniqueId(greet);
 
     // A reader types into the input, then presses the button.
     ASSERT_NE(name->editableTextInterface(), nullptr);
     name->editableTextInterface()->insertText(0, QString::fromUtf8("Zoë"));
     EXPECT_EQ(app->name(), "Zoë");
+    name->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+    EXPECT_EQ(root->focusChild(), name);
+    EXPECT_TRUE(name->state().focused);
     ASSERT_NE(greet->actionInterface(), nullptr);
     EXPECT_EQ(greet->actionInterface()->actionNames(),
               QStringList{QAccessibleActionInterface::pressAction()});
