@@ -58,6 +58,7 @@ TEST(RfbHandshake, VersionTable) {
 // Security negotiation up to the end of the security phase; the script then hands over to a
 // normal initialisation so that success shows as a connected (then closed) session.
 TEST(RfbHandshake, SecurityChoices) {
+    static const std::string kept_reason = std::string(kMaxReasonBytes, 'r') + "…";
     struct Case {
         const char* name;
         const char* version;
@@ -84,6 +85,9 @@ TEST(RfbHandshake, SecurityChoices) {
          std::nullopt, false, false, "go away \xEF\xBF\xBD"},
         {"no types, empty reason", "RFB 003.007\n", Wire{}.u8(0).u32(0).b, std::nullopt, false,
          false, ""},
+        {"no types, 4 GiB reason kept bounded", "RFB 003.008\n",
+         Wire{}.u8(0).u32(0xFFFFFFFF).fill(kMaxReasonBytes + 10, 'r').b, std::nullopt, false, false,
+         kept_reason.c_str()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
