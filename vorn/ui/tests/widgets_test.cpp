@@ -112,6 +112,21 @@ TEST_F(TextInputTest, ShiftSelectionIsReplacedByTyping) {
     EXPECT_EQ(in.text(), "");
 }
 
+TEST_F(TextInputTest, ControlArrowsAndBackspaceWorkByWord) {
+    auto in = TextInput::with_placeholder("");
+    in.set_text("ssh  zoë@host");
+    in.handle_event(named(NamedKey::ArrowLeft, kCtrl), kField);
+    EXPECT_EQ(in.cursor_pos(), 5u);
+    in.handle_event(named(NamedKey::ArrowLeft, kCtrl), kField);
+    EXPECT_EQ(in.cursor_pos(), 0u);
+    in.handle_event(named(NamedKey::ArrowRight, Modifiers{true, false, true, false}), kField);
+    EXPECT_EQ(in.cursor_pos(), 3u);
+    EXPECT_EQ(in.selection_anchor(), 0u);
+    in.handle_event(named(NamedKey::End), kField);
+    in.handle_event(named(NamedKey::Backspace, kCtrl), kField);
+    EXPECT_EQ(in.text(), "ssh  ");
+}
+
 TEST_F(TextInputTest, CutCopyPasteGoThroughTheClipboard) {
     auto in = TextInput::with_placeholder("");
     in.set_text("alpha beta");

@@ -57,6 +57,20 @@ std::size_t next_boundary(std::string_view s, std::size_t pos) {
     return pos;
 }
 
+// Word moves skip spaces, then everything up to the next space: simple, and
+// right for host names, paths and user names, which is what fields hold.
+std::size_t prev_word(std::string_view s, std::size_t pos) {
+    while (pos > 0 && s[pos - 1] == ' ') pos = prev_boundary(s, pos);
+    while (pos > 0 && s[pos - 1] != ' ') pos = prev_boundary(s, pos);
+    return pos;
+}
+
+std::size_t next_word(std::string_view s, std::size_t pos) {
+    while (pos < s.size() && s[pos] == ' ') pos = next_boundary(s, pos);
+    while (pos < s.size() && s[pos] != ' ') pos = next_boundary(s, pos);
+    return pos;
+}
+
 // Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
 std::size_t sequence_length(std::string_view s) {
     auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -212,17 +226,21 @@ bool TextInput::handle_event(const InputEvent& event, const Rect& bounds) {
         if (const NamedKey* named = key->named()) {
             switch (*named) {
                 case NamedKey::ArrowLeft:
-                    if (ed.has_selection() && !m.shift) {
+                    if (ed.has_selection() && !m.shift && !m.control) {
                         ed.move_to(ed.lo(), false);
                     } else {
-                        ed.move_to(prev_boundary(text_, cursor_), m.shift);
+                        ed.move_to(
+                            m.control ? prev_word(text_, cursor_) : prev_boundary(text_, cursor_),
+                            m.shift);
                     }
                     return true;
                 case NamedKey::ArrowRight:
-                    if (ed.has_selection() && !m.shift) {
+                    if (ed.has_selection() && !m.shift && !m.control) {
                         ed.move_to(ed.hi(), false);
                     } else {
-                        ed.move_to(next_boundary(text_, cursor_), m.shift);
+                        ed.move_to(
+                            m.control ? next_word(text_, cursor_) : next_boundary(text_, cursor_),
+                            m.shift);
                     }
                     return true;
                 case NamedKey::Home:
@@ -235,7 +253,8 @@ bool TextInput::handle_event(const InputEvent& event, const Rect& bounds) {
                     if (ed.has_selection()) {
                         ed.erase_selection();
                     } else if (cursor_ > 0) {
-                        std::size_t from = prev_boundary(text_, cursor_);
+                        std::size_t from =
+                            m.control ? prev_word(text_, cursor_) : prev_boundary(text_, cursor_);
                         text_.erase(from, cursor_ - from);
                         cursor_ = anchor_ = from;
                     }
