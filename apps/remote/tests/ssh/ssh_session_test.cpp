@@ -579,6 +579,30 @@ TEST_F(SshPeer, LostConnectionCloses) {
         << ssh_status(*s).text;
 }
 
+std::size_t open_descriptors() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator()));
+}
+
+TEST_F(SshPeer, EndedSessionsLeaveNoDescriptorsBehind) {
+    pin_server();
+    const std::size_t before = open_descriptors();
+    {
+        auto refused = start(SshPasswordCredentials{"wrong"});
+        EXPECT_EQ(settle(*refused), SessionStatus::failed("Authentication failed"));
+        auto closed = start(SshPasswordCredentials{sshd_->password()});
+        ASSERT_EQ(settle(*closed), SessionStatus::connected());
+        ASSERT_TRUE(send_ssh_input(*closed, bytes_of("exit\n")));
+        ASSERT_TRUE(wait_until([&] { return ssh_status(*closed) == SessionStatus::closed(); }));
+        auto dropped = start(SshPasswordCredentials{sshd_->password()});
+        ASSERT_EQ(settle(*dropped), SessionStatus::connected());
+    }
+    // Workers end on their own after their handles are gone.
+    EXPECT_TRUE(wait_until([&] { return open_descriptors() <= before; }))
+        << open_descriptors() << " open, " << before << " before";
+}
+
 TEST_F(SshPeer, DroppingTheHandleSendsEndOfFileThenDisconnect) {
     auto s = connected_shell();
     // Leave a marker in the log so only this session's lines count.
