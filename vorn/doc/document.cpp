@@ -68,7 +68,7 @@ struct Undo {
 // ---- byte encoding ----
 
 class Writer {
-public:
+  public:
     std::vector<std::uint8_t> out;
     void byte(std::uint8_t b) { out.push_back(b); }
     void raw(std::span<const std::uint8_t> b) { out.insert(out.end(), b.begin(), b.end()); }
@@ -89,7 +89,7 @@ public:
 };
 
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const std::uint8_t> in) : in_(in) {}
     [[nodiscard]] bool ok() const { return ok_; }
     [[nodiscard]] bool at_end() const { return pos_ == in_.size(); }
@@ -145,7 +145,7 @@ public:
         return v;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> in_;
     std::size_t pos_ = 0;
     bool ok_ = true;
@@ -189,25 +189,34 @@ void write_scalar(Writer& w, const ScalarValue& v) {
 
 ScalarValue read_scalar(Reader& r) {
     switch (r.byte()) {
-        case 0: return Null{};
+        case 0:
+            return Null{};
         case 1: {
             std::uint8_t b = r.byte();
             if (b > 1) r.fail();
             return b == 1;
         }
-        case 2: return r.svar();
-        case 3: return r.uvar();
+        case 2:
+            return r.svar();
+        case 3:
+            return r.uvar();
         case 4: {
             auto b = r.fixed<8>();
             std::uint64_t bits = 0;
             for (int i = 7; i >= 0; --i) bits = (bits << 8) | b[static_cast<std::size_t>(i)];
             return std::bit_cast<double>(bits);
         }
-        case 5: return r.str();
-        case 6: return Bytes{r.blob()};
-        case 7: return Timestamp{r.svar()};
-        case 8: return Counter{r.svar()};
-        default: r.fail(); return Null{};
+        case 5:
+            return r.str();
+        case 6:
+            return Bytes{r.blob()};
+        case 7:
+            return Timestamp{r.svar()};
+        case 8:
+            return Counter{r.svar()};
+        default:
+            r.fail();
+            return Null{};
     }
 }
 
@@ -298,7 +307,9 @@ std::vector<std::uint8_t> encode_change(const Change& c) {
             opid(w, op.elem);
         }
         switch (op.action) {
-            case Op::Action::Put: write_scalar(w, op.value); break;
+            case Op::Action::Put:
+                write_scalar(w, op.value);
+                break;
             case Op::Action::Insert:
                 w.uvar(std::holds_alternative<std::uint64_t>(op.value)
                            ? std::get<std::uint64_t>(op.value)
@@ -309,7 +320,8 @@ std::vector<std::uint8_t> encode_change(const Change& c) {
                            ? std::get<std::int64_t>(op.value)
                            : 0);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     return std::move(w.out);
@@ -367,10 +379,17 @@ std::expected<Change, std::string> decode_change(std::span<const std::uint8_t> b
         }
         op.value = Null{};
         switch (op.action) {
-            case Op::Action::Put: op.value = read_scalar(r); break;
-            case Op::Action::Insert: op.value = r.uvar(); break;
-            case Op::Action::Increment: op.value = r.svar(); break;
-            default: break;
+            case Op::Action::Put:
+                op.value = read_scalar(r);
+                break;
+            case Op::Action::Insert:
+                op.value = r.uvar();
+                break;
+            case Op::Action::Increment:
+                op.value = r.svar();
+                break;
+            default:
+                break;
         }
         c.ops.push_back(std::move(op));
     }
@@ -436,7 +455,8 @@ struct Document::Impl {
     std::expected<const Object*, std::string> text_obj(const ObjId& id) const {
         const Object* o = find(id);
         if (!o) return std::unexpected(describe_object(id) + " does not exist");
-        if (o->type != ObjType::Text) return std::unexpected(describe_object(id) + " is not a text");
+        if (o->type != ObjType::Text)
+            return std::unexpected(describe_object(id) + " is not a text");
         return o;
     }
     static std::ptrdiff_t index_of(const Object& t, const OpId& id) {
@@ -518,7 +538,9 @@ struct Document::Impl {
                     }
                     break;
                 }
-                case Undo::Kind::ObjectCreated: objects.erase(u.obj); break;
+                case Undo::Kind::ObjectCreated:
+                    objects.erase(u.obj);
+                    break;
                 case Undo::Kind::ElemInserted: {
                     Object& t = objects.find(u.obj)->second;
                     auto idx = index_of(t, u.elem);
@@ -652,11 +674,10 @@ struct Document::Impl {
     std::expected<void, std::string> apply_remote(Change&& c, const ChangeHash& hash) {
         const ActorState st = actors.contains(c.actor) ? actors[c.actor] : ActorState{};
         if (c.seq != st.seq + 1) {
-            return std::unexpected(
-                "document change " + to_hex(hash).substr(0, 12) + " from actor " +
-                to_hex(c.actor) + " has sequence number " + std::to_string(c.seq) +
-                " where " + std::to_string(st.seq + 1) +
-                " was expected; two writers may be sharing one actor id");
+            return std::unexpected("document change " + to_hex(hash).substr(0, 12) +
+                                   " from actor " + to_hex(c.actor) + " has sequence number " +
+                                   std::to_string(c.seq) + " where " + std::to_string(st.seq + 1) +
+                                   " was expected; two writers may be sharing one actor id");
         }
         if (c.start_op <= st.last_op ||
             c.ops.size() > std::numeric_limits<std::uint64_t>::max() - c.start_op) {
@@ -747,7 +768,9 @@ Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 
-const ActorId& Document::actor_id() const { return impl_->actor; }
+const ActorId& Document::actor_id() const {
+    return impl_->actor;
+}
 
 std::expected<void, std::string> Document::set_actor(const ActorId& actor) {
     if (!impl_->pending.empty() || impl_->actors.contains(impl_->actor)) {
@@ -906,9 +929,8 @@ std::expected<void, std::string> Document::splice_text(const ObjId& text, std::s
     if (!chars) return std::unexpected("inserted text is not valid UTF-8");
     const Object& t = **o;
     if (pos > t.visible || del > t.visible - pos) {
-        return std::unexpected("text splice at " + std::to_string(pos) + "+" +
-                               std::to_string(del) + " is outside a text of length " +
-                               std::to_string(t.visible));
+        return std::unexpected("text splice at " + std::to_string(pos) + "+" + std::to_string(del) +
+                               " is outside a text of length " + std::to_string(t.visible));
     }
     // Find the element before the splice point and the ones to delete.
     OpId before{};
@@ -944,7 +966,9 @@ std::expected<void, std::string> Document::splice_text(const ObjId& text, std::s
     return {};
 }
 
-void Document::commit() { impl_->commit(); }
+void Document::commit() {
+    impl_->commit();
+}
 
 std::expected<void, std::string> Document::transact(
     const std::function<std::expected<void, std::string>(Document&)>& fn) {
@@ -958,8 +982,12 @@ std::expected<void, std::string> Document::transact(
     return {};
 }
 
-void Document::rollback() { impl_->rollback(); }
-bool Document::in_transaction() const { return !impl_->pending.empty(); }
+void Document::rollback() {
+    impl_->rollback();
+}
+bool Document::in_transaction() const {
+    return !impl_->pending.empty();
+}
 
 std::vector<ChangeHash> Document::get_heads() {
     impl_->commit();
@@ -982,9 +1010,13 @@ std::expected<void, std::string> Document::merge(Document& other) {
     return apply_changes(other.get_changes_since(get_heads()));
 }
 
-std::size_t Document::pending_changes() const { return impl_->waiting.size(); }
+std::size_t Document::pending_changes() const {
+    return impl_->waiting.size();
+}
 
-bool Document::has_change(const ChangeHash& hash) const { return impl_->by_hash.contains(hash); }
+bool Document::has_change(const ChangeHash& hash) const {
+    return impl_->by_hash.contains(hash);
+}
 
 void Document::set_commit_observer(CommitObserver observer) {
     impl_->observer = std::move(observer);

@@ -63,9 +63,8 @@ struct Counter {
     friend constexpr bool operator==(Counter, Counter) = default;
 };
 
-using ScalarValue =
-    std::variant<Null, bool, std::int64_t, std::uint64_t, double, std::string, Bytes, Timestamp,
-                 Counter>;
+using ScalarValue = std::variant<Null, bool, std::int64_t, std::uint64_t, double, std::string,
+                                 Bytes, Timestamp, Counter>;
 
 struct ObjectRef {
     ObjType type = ObjType::Map;
@@ -89,9 +88,9 @@ struct Op {
     };
     Action action = Action::Put;
     ObjId obj;
-    std::string key;       // map operations
-    OpId elem;             // text operations; the zero id means "at the start"
-    ScalarValue value;     // Put, Insert (code point), Increment (int64 delta)
+    std::string key;         // map operations
+    OpId elem;               // text operations; the zero id means "at the start"
+    ScalarValue value;       // Put, Insert (code point), Increment (int64 delta)
     std::vector<OpId> pred;  // map operations: the values this op overwrites
     friend bool operator==(const Op&, const Op&) = default;
 };
@@ -117,7 +116,7 @@ struct Change {
 [[nodiscard]] ActorId random_actor();
 
 class Document {
-public:
+  public:
     Document();  // a fresh random actor
     explicit Document(const ActorId& actor);
     ~Document();
@@ -135,8 +134,8 @@ public:
     [[nodiscard]] std::expected<std::optional<Value>, std::string> get(const ObjId& map,
                                                                        std::string_view key) const;
     // Every concurrent value at a key, the winner last (ascending op id).
-    [[nodiscard]] std::expected<std::vector<Value>, std::string> get_all(const ObjId& map,
-                                                                         std::string_view key) const;
+    [[nodiscard]] std::expected<std::vector<Value>, std::string> get_all(
+        const ObjId& map, std::string_view key) const;
     // Keys holding a value, in byte order (the same order on every replica).
     [[nodiscard]] std::expected<std::vector<std::string>, std::string> keys(const ObjId& map) const;
     // Every key with its winning value, in key order: one pass for readers of a whole map.
@@ -150,12 +149,13 @@ public:
 
     // ---- writing (joins the open transaction, opening one when none is open) ----
     // Creates an object at a key, replacing what was there, and returns its id.
-    [[nodiscard]] std::expected<ObjId, std::string> put_object(const ObjId& map, std::string_view key,
-                                                               ObjType type);
+    [[nodiscard]] std::expected<ObjId, std::string> put_object(const ObjId& map,
+                                                               std::string_view key, ObjType type);
     [[nodiscard]] std::expected<void, std::string> put(const ObjId& map, std::string_view key,
                                                        ScalarValue value);
     // Fails when the key holds nothing.
-    [[nodiscard]] std::expected<void, std::string> delete_key(const ObjId& map, std::string_view key);
+    [[nodiscard]] std::expected<void, std::string> delete_key(const ObjId& map,
+                                                              std::string_view key);
     // Fails unless the key holds a counter.
     [[nodiscard]] std::expected<void, std::string> increment(const ObjId& map, std::string_view key,
                                                              std::int64_t delta);
@@ -195,7 +195,7 @@ public:
         std::function<void(const Change&, std::span<const std::uint8_t>, const ChangeHash&)>;
     void set_commit_observer(CommitObserver observer);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

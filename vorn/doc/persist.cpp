@@ -51,10 +51,12 @@ void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-std::string os_error(int err) { return std::system_category().message(err); }
+std::string os_error(int err) {
+    return std::system_category().message(err);
+}
 
 class Fd {
-public:
+  public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
@@ -73,7 +75,7 @@ public:
     [[nodiscard]] int get() const { return fd_; }
     [[nodiscard]] bool valid() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -142,9 +144,12 @@ std::optional<doc::ActorId> parse_actor_hex(std::string_view text) {
         unsigned v = 0;
         for (char c : text.substr(2 * i, 2)) {
             v <<= 4;
-            if (c >= '0' && c <= '9') v |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') v |= static_cast<unsigned>(c - 'a' + 10);
-            else return std::nullopt;
+            if (c >= '0' && c <= '9')
+                v |= static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                v |= static_cast<unsigned>(c - 'a' + 10);
+            else
+                return std::nullopt;
         }
         a[i] = static_cast<std::uint8_t>(v);
     }
@@ -195,8 +200,8 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
         Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         std::string text = doc::to_hex(slot.actor) + "\n";
         if (!out.valid() ||
-            !write_all(out.get(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                            text.size()),
+            !write_all(out.get(),
+                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                        0) ||
             ::fsync(out.get()) != 0 || ::rename(tmp.c_str(), base.c_str()) != 0) {
             return std::unexpected("cannot store this device's actor id in " + base.string() +
@@ -210,13 +215,14 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
 }
 
 void default_sink(std::string_view message) {
-    std::fprintf(stderr, "vorn: warning: %.*s\n", static_cast<int>(message.size()),
-                 message.data());
+    std::fprintf(stderr, "vorn: warning: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> log_header() { return {kMagic.begin(), kMagic.end()}; }
+std::vector<std::uint8_t> log_header() {
+    return {kMagic.begin(), kMagic.end()};
+}
 
 std::vector<std::uint8_t> log_record(std::span<const std::uint8_t> encoded_change) {
     std::vector<std::uint8_t> out;
@@ -254,8 +260,8 @@ LogScan scan_log(std::span<const std::uint8_t> bytes, std::size_t offset) {
         std::size_t len = read_u32(bytes.data() + pos);
         std::uint32_t crc = read_u32(bytes.data() + pos + 4);
         if (len > kMaxRecord) {
-            scan.corrupt = "a record at byte " + std::to_string(offset + pos) +
-                           " claims an impossible length";
+            scan.corrupt =
+                "a record at byte " + std::to_string(offset + pos) + " claims an impossible length";
             break;
         }
         if (left - kRecordHeader < len) {
@@ -264,14 +270,14 @@ LogScan scan_log(std::span<const std::uint8_t> bytes, std::size_t offset) {
         }
         auto payload = bytes.subspan(pos + kRecordHeader, len);
         if (crc32(payload) != crc) {
-            scan.corrupt = "the record at byte " + std::to_string(offset + pos) +
-                           " fails its checksum";
+            scan.corrupt =
+                "the record at byte " + std::to_string(offset + pos) + " fails its checksum";
             break;
         }
         auto change = doc::decode_change(payload);
         if (!change) {
-            scan.corrupt = "the record at byte " + std::to_string(offset + pos) + ": " +
-                           change.error();
+            scan.corrupt =
+                "the record at byte " + std::to_string(offset + pos) + ": " + change.error();
             break;
         }
         scan.changes.push_back(std::move(*change));
@@ -289,10 +295,12 @@ std::expected<Location, std::string> default_location() {
         return std::unexpected(
             "cannot place the connections document: HOME is not set to an absolute path");
     }
-    std::filesystem::path data_root =
-        data.empty() ? std::filesystem::path(home) / ".local" / "share" : std::filesystem::path(data);
-    std::filesystem::path state_root =
-        state.empty() ? std::filesystem::path(home) / ".local" / "state" : std::filesystem::path(state);
+    std::filesystem::path data_root = data.empty()
+                                          ? std::filesystem::path(home) / ".local" / "share"
+                                          : std::filesystem::path(data);
+    std::filesystem::path state_root = state.empty()
+                                           ? std::filesystem::path(home) / ".local" / "state"
+                                           : std::filesystem::path(state);
     return Location{data_root / "vorn" / "remote" / "connections", state_root / "vorn" / "remote"};
 }
 
@@ -338,7 +346,8 @@ struct Store::Impl {
     // True when the log we hold open is no longer the file at our path: someone (a sync tool, a
     // user tidying up) deleted or replaced it, and appending to the old file would lose changes.
     bool own_log_detached() const {
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (::fstat(log.get(), &held) != 0) return true;
         if (::stat(own_path().c_str(), &named) != 0) return true;
         return held.st_dev != named.st_dev || held.st_ino != named.st_ino;
@@ -371,8 +380,8 @@ struct Store::Impl {
     std::expected<void, std::string> flush() {
         if (own_log_detached()) {
             if (auto r = rewrite_own_log(); !r) {
-                return std::unexpected("could not save a change to " + own_path().string() +
-                                       ": " + r.error());
+                return std::unexpected("could not save a change to " + own_path().string() + ": " +
+                                       r.error());
             }
             warn("document log " + own_path().string() + " was removed or replaced; rewrote it");
             return {};
@@ -385,8 +394,8 @@ struct Store::Impl {
                 if (::ftruncate(log.get(), static_cast<off_t>(log_size)) != 0) {
                     // Nothing more to do: the next open skips the torn tail.
                 }
-                return std::unexpected("could not save a change to " + own_path().string() +
-                                       ": " + w.error());
+                return std::unexpected("could not save a change to " + own_path().string() + ": " +
+                                       w.error());
             }
             log_size += rec.size();
             unwritten.erase(unwritten.begin());
@@ -523,14 +532,15 @@ std::expected<std::unique_ptr<Store>, std::string> Store::open_at(const Location
         impl->warn("some saved document changes could not be applied: " + r.error());
     }
     Impl* raw = impl.get();
-    impl->document.set_commit_observer(
-        [raw](const doc::Change&, std::span<const std::uint8_t> encoded, const doc::ChangeHash&) {
-            raw->on_commit(encoded);
-        });
+    impl->document.set_commit_observer([raw](const doc::Change&,
+                                             std::span<const std::uint8_t> encoded,
+                                             const doc::ChangeHash&) { raw->on_commit(encoded); });
     return std::unique_ptr<Store>(new Store(std::move(impl)));
 }
 
-doc::Document& Store::document() { return impl_->document; }
+doc::Document& Store::document() {
+    return impl_->document;
+}
 
 std::expected<void, std::string> Store::save() {
     impl_->document.commit();
@@ -540,7 +550,9 @@ std::expected<void, std::string> Store::save() {
     return r;
 }
 
-int Store::watch_fd() const { return impl_->watch.valid() ? impl_->watch.get() : -1; }
+int Store::watch_fd() const {
+    return impl_->watch.valid() ? impl_->watch.get() : -1;
+}
 
 std::expected<bool, std::string> Store::refresh() {
     if (impl_->watch.valid()) {
@@ -562,8 +574,12 @@ std::expected<bool, std::string> Store::refresh() {
     return impl_->document.get_heads() != before;
 }
 
-const std::filesystem::path& Store::directory() const { return impl_->location.data_dir; }
-std::filesystem::path Store::log_path() const { return impl_->own_path(); }
+const std::filesystem::path& Store::directory() const {
+    return impl_->location.data_dir;
+}
+std::filesystem::path Store::log_path() const {
+    return impl_->own_path();
+}
 
 std::expected<std::unique_ptr<DocumentStore>, std::string> open() {
     auto location = default_location();

@@ -33,8 +33,8 @@ struct Location {
 // The result of reading log-file bytes from `offset` (0 = the start, header included).
 struct LogScan {
     std::vector<doc::Change> changes;
-    std::size_t good_end = 0;  // file offset just past the last whole, valid record
-    bool torn = false;         // ends inside a record that may still be being written
+    std::size_t good_end = 0;            // file offset just past the last whole, valid record
+    bool torn = false;                   // ends inside a record that may still be being written
     std::optional<std::string> corrupt;  // a record that can never become valid
 };
 [[nodiscard]] LogScan scan_log(std::span<const std::uint8_t> bytes, std::size_t offset);
@@ -43,7 +43,7 @@ struct LogScan {
 [[nodiscard]] std::vector<std::uint8_t> log_record(std::span<const std::uint8_t> encoded_change);
 
 class Store final : public DocumentStore {
-public:
+  public:
     using WarningSink = std::function<void(std::string_view)>;
 
     // Creates the directories (0700), takes this device's first free actor slot (a second
@@ -65,7 +65,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     explicit Store(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

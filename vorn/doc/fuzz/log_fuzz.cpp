@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             auto v = doc.get(vorn_ui::doc::ObjId::root(), k);
             if (v && *v) {
                 if (const auto* o = std::get_if<vorn_ui::doc::ObjectRef>(&**v)) {
-                    if (o->type == vorn_ui::doc::ObjType::Text) (void)doc.text(o->id);
-                    else (void)doc.keys(o->id);
+                    if (o->type == vorn_ui::doc::ObjType::Text)
+                        (void)doc.text(o->id);
+                    else
+                        (void)doc.keys(o->id);
                 }
             }
         }

@@ -348,11 +348,21 @@ TEST(Document, RandomConcurrentEditsConverge) {
             }
             const std::string& key = keys[pick(keys.size())];
             switch (pick(6)) {
-                case 0: (void)d.put(maps[pick(maps.size())], key, std::int64_t(pick(100))); break;
-                case 1: (void)d.put(maps[pick(maps.size())], key, words[pick(words.size())]); break;
-                case 2: (void)d.delete_key(maps[pick(maps.size())], key); break;
-                case 3: (void)d.put_object(maps[pick(maps.size())], key, ObjType::Map); break;
-                case 4: (void)d.put_object(maps[pick(maps.size())], key, ObjType::Text); break;
+                case 0:
+                    (void)d.put(maps[pick(maps.size())], key, std::int64_t(pick(100)));
+                    break;
+                case 1:
+                    (void)d.put(maps[pick(maps.size())], key, words[pick(words.size())]);
+                    break;
+                case 2:
+                    (void)d.delete_key(maps[pick(maps.size())], key);
+                    break;
+                case 3:
+                    (void)d.put_object(maps[pick(maps.size())], key, ObjType::Map);
+                    break;
+                case 4:
+                    (void)d.put_object(maps[pick(maps.size())], key, ObjType::Text);
+                    break;
                 default: {
                     if (texts.empty()) break;
                     ObjId t = texts[pick(texts.size())];

@@ -30,19 +30,26 @@ inline std::string dump_value(const Document& doc, const Value& v) {
     std::visit(
         [&](const auto& x) {
             using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, std::string>) out += x;
-            else if constexpr (std::is_same_v<T, bool>) out += x ? "t" : "f";
-            else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t> ||
-                               std::is_same_v<T, double>)
+            if constexpr (std::is_same_v<T, std::string>)
+                out += x;
+            else if constexpr (std::is_same_v<T, bool>)
+                out += x ? "t" : "f";
+            else if constexpr (std::is_same_v<T, std::int64_t> ||
+                               std::is_same_v<T, std::uint64_t> || std::is_same_v<T, double>)
                 out += std::to_string(x);
-            else if constexpr (std::is_same_v<T, Counter>) out += std::to_string(x.value);
-            else if constexpr (std::is_same_v<T, Timestamp>) out += std::to_string(x.millis);
-            else if constexpr (std::is_same_v<T, Bytes>) out += to_hex(x.data);
+            else if constexpr (std::is_same_v<T, Counter>)
+                out += std::to_string(x.value);
+            else if constexpr (std::is_same_v<T, Timestamp>)
+                out += std::to_string(x.millis);
+            else if constexpr (std::is_same_v<T, Bytes>)
+                out += to_hex(x.data);
         },
         s);
     return out;
 }
 
-inline std::string dump(const Document& doc) { return dump_object(doc, ObjId::root()); }
+inline std::string dump(const Document& doc) {
+    return dump_object(doc, ObjId::root());
+}
 
 }  // namespace vorn_ui::doc::testing

@@ -21,7 +21,7 @@ using doc::ObjType;
 using doc::testing::dump;
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (fs::temp_directory_path() / "vorn-doc-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
@@ -30,7 +30,7 @@ public:
     const fs::path& path() const { return path_; }
     Location location() const { return {path_ / "data" / "connections", path_ / "state"}; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -54,7 +54,8 @@ std::vector<std::uint8_t> read_file(const fs::path& p) {
 
 void write_file(const fs::path& p, std::span<const std::uint8_t> bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void put_str(doc::Document& d, std::string_view key, std::string value) {
@@ -240,8 +241,10 @@ TEST(Persist, DefaultLocationFollowsTheXdgVariables) {
         {nullptr, nullptr, "/s", "", ""},
     };
     auto set = [](const char* name, const char* v) {
-        if (v) ::setenv(name, v, 1);
-        else ::unsetenv(name);
+        if (v)
+            ::setenv(name, v, 1);
+        else
+            ::unsetenv(name);
     };
     std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     for (const Row& r : rows) {

@@ -78,8 +78,8 @@ void BM_OpenAndReconcile10k(benchmark::State& state) {
         std::vector<ConnectionProfile> profiles;
         std::string search;
         std::optional<Uuid> selected, session;
-        auto out = sync_with_document({synced, profiles, search, selected, session},
-                                      (*store)->document());
+        auto out =
+            sync_with_document({synced, profiles, search, selected, session}, (*store)->document());
         if (profiles.size() != kProfiles) state.SkipWithError("profiles missing");
         benchmark::DoNotOptimize(out);
     }
@@ -104,8 +104,9 @@ void BM_UpsertOneInto10k(benchmark::State& state) {
         // change each time, without piling every edit onto one text.
         const ConnectionProfile& p = all[i % all.size()];
         bool edited = (i / all.size()) % 2 == 0;
-        RemoteAction::UpsertConnection up{p.id,   edited ? p.name + " (edited)" : p.name,
-                                          p.host, p.port, p.user, p.kind, p.auth, p.group};
+        RemoteAction::UpsertConnection up{
+            p.id,   edited ? p.name + " (edited)" : p.name, p.host, p.port, p.user, p.kind, p.auth,
+            p.group};
         ++i;
         (void)d.transact([&](Document& doc) { return apply_remote_action(up, doc); });
     }
@@ -115,7 +116,8 @@ BENCHMARK(BM_UpsertOneInto10k)->Unit(benchmark::kMillisecond);
 void BM_UpsertUnchangedInto10k(benchmark::State& state) {
     Document& d = big_document();
     ConnectionProfile p = load_profiles(d)[kProfiles / 3];
-    RemoteAction::UpsertConnection up{p.id, p.name, p.host, p.port, p.user, p.kind, p.auth, p.group};
+    RemoteAction::UpsertConnection up{p.id,   p.name, p.host, p.port,
+                                      p.user, p.kind, p.auth, p.group};
     for (auto _ : state) {
         (void)d.transact([&](Document& doc) { return apply_remote_action(up, doc); });
     }

@@ -7,8 +7,7 @@
 
 namespace remote {
 
-inline constexpr vorn_ui::doc::ActorId kFuzzPeer = {2, 2, 2, 2, 2, 2, 2, 2,
-                                                    2, 2, 2, 2, 2, 2, 2, 2};
+inline constexpr vorn_ui::doc::ActorId kFuzzPeer = {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
 
 inline vorn_ui::doc::Document fuzz_base_document() {
     vorn_ui::doc::ActorId one{};

@@ -119,8 +119,7 @@ TEST(Connections, MalformedEntriesAreSkippedAndFieldsTakeDefaults) {
 
     // The next upsert replaces a plain-string name with a text object holding the name.
     Document named;
-    ASSERT_TRUE(
-        named.put(entry(named, kId.to_string()), "name", std::string("plain")).has_value());
+    ASSERT_TRUE(named.put(entry(named, kId.to_string()), "name", std::string("plain")).has_value());
     EXPECT_EQ(load_profiles(named).at(0).name, "");
     ConnectionProfile p = profile("Fixed", kId);
     write_profile(named, p);
@@ -143,8 +142,8 @@ TEST(Connections, AnIdStoredUnderSeveralKeyFormsIsOneProfileThatCanBeDeleted) {
 
     // An upsert writes the canonical key, which from then on is the one shown; what it does
     // not carry comes from the entry that was shown before.
-    RemoteAction::UpsertConnection up{kId, "Canonical", "new.lan", 22, "", ConnectionKind::Ssh,
-                                      AuthMethod::Password, ""};
+    RemoteAction::UpsertConnection up{
+        kId, "Canonical", "new.lan", 22, "", ConnectionKind::Ssh, AuthMethod::Password, ""};
     ASSERT_TRUE(apply_remote_action(up, d).has_value());
     auto both = load_profiles(d);
     ASSERT_EQ(both.size(), 1u);
@@ -239,8 +238,8 @@ TEST(Connections, UpsertingTheSameProfileAgainChangesNothing) {
 
 TEST(Connections, RemoteActionsApplyToTheDocument) {
     Document d;
-    RemoteAction::UpsertConnection up{kId, "New", "h.lan", 22, "u", ConnectionKind::Ssh,
-                                      AuthMethod::Password, "g"};
+    RemoteAction::UpsertConnection up{
+        kId, "New", "h.lan", 22, "u", ConnectionKind::Ssh, AuthMethod::Password, "g"};
     ASSERT_TRUE(apply_remote_action(up, d).has_value());
     auto loaded = load_profiles(d);
     ASSERT_EQ(loaded.size(), 1u);
@@ -264,7 +263,8 @@ TEST(Connections, RemoteActionsApplyToTheDocument) {
     EXPECT_EQ(edited.presence, Presence::Offline);
     EXPECT_TRUE(edited.favorite);
 
-    ASSERT_TRUE(apply_remote_action(RemoteAction::RenameConnection{kId, "  spaced  "}, d).has_value());
+    ASSERT_TRUE(
+        apply_remote_action(RemoteAction::RenameConnection{kId, "  spaced  "}, d).has_value());
     EXPECT_EQ(load_profiles(d).at(0).name, "  spaced  ");
     ASSERT_TRUE(apply_remote_action(RemoteAction::SetFavorite{kId, false}, d).has_value());
     EXPECT_FALSE(load_profiles(d).at(0).favorite);
@@ -390,9 +390,8 @@ TEST(SampleMachines, RowsDevicesAndStableEndpoints) {
     std::vector<std::string> names;
     for (const auto& p : first) names.push_back(p.name);
     EXPECT_EQ(names, (std::vector<std::string>{"Build Box", "Studio Node", "Office NAS",
-                                               "Win Workstation", "Edge Gateway",
-                                               "Pi Cluster Head", "Workshop Laptop",
-                                               "Backup Vault"}));
+                                               "Win Workstation", "Edge Gateway", "Pi Cluster Head",
+                                               "Workshop Laptop", "Backup Vault"}));
     for (std::size_t i = 0; i < first.size(); ++i) {
         EXPECT_NE(first[i].id, second[i].id);
         EXPECT_EQ(first[i].host, second[i].host);
