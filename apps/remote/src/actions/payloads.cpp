@@ -8,6 +8,7 @@
 
 #include "actions/remote_action.h"
 #include "actions/remote_operation.h"
+#include "json/strict_json.h"
 
 namespace remote {
 namespace {
@@ -15,165 +16,17 @@ namespace {
 using Ordered = nlohmann::ordered_json;
 using Result = std::expected<void, std::string>;
 
-// ---------------------------------------------------------------------------------------------
-// A JSON tree that keeps every member of an object in order, repeated keys included, so the
-// decoder can refuse a field given twice rather than silently keep one copy.
-
-struct Json {
-    enum class Kind { Null, Bool, Integer, Unsigned, Float, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    std::int64_t integer = 0;
-    std::uint64_t unsigned_integer = 0;
-    std::string text;  // a string's value, or a float's text as written
-    std::vector<Json> items;
-    struct Member;
-    std::vector<Member> members;
-};
-
-struct Json::Member {
-    std::string key;
-    Json value;
-};
-
-Json of_kind(Json::Kind kind) {
-    Json v;
-    v.kind = kind;
-    return v;
-}
-
-// Skipped keys may hold any value, but the tree is destroyed recursively: bound its depth.
-constexpr std::size_t kMaxDepth = 128;
-
-class TreeBuilder {
-  public:
-    bool null() { return put(Json{}); }
-    bool boolean(bool value) {
-        Json v = of_kind(Json::Kind::Bool);
-        v.boolean = value;
-        return put(std::move(v));
-    }
-    bool number_integer(std::int64_t value) {
-        Json v = of_kind(Json::Kind::Integer);
-        v.integer = value;
-        return put(std::move(v));
-    }
-    bool number_unsigned(std::uint64_t value) {
-        Json v = of_kind(Json::Kind::Unsigned);
-        v.unsigned_integer = value;
-        return put(std::move(v));
-    }
-    bool number_float(double, const std::string& source) {
-        Json v = of_kind(Json::Kind::Float);
-        v.text = source;
-        return put(std::move(v));
-    }
-    bool string(std::string& value) {
-        Json v = of_kind(Json::Kind::String);
-        v.text = std::move(value);
-        return put(std::move(v));
-    }
-    bool binary(nlohmann::json::binary_t&) { return fail("binary values are not JSON"); }
-    bool start_object(std::size_t) { return open(Json::Kind::Object); }
-    bool key(std::string& name) {
-        stack_.back()->members.push_back(Json::Member{std::move(name), Json{}});
-        return true;
-    }
-    bool end_object() {
-        stack_.pop_back();
-        return true;
-    }
-    bool start_array(std::size_t) { return open(Json::Kind::Array); }
-    bool end_array() {
-        stack_.pop_back();
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-        // The library's sentence without its "[json.exception.parse_error.101] " tag.
-        std::string_view what = ex.what();
-        if (auto close = what.find("] ");
-            what.starts_with("[json.exception.") && close != std::string_view::npos) {
-            what.remove_prefix(close + 2);
-        }
-        return fail(std::string(what));
-    }
-
-    Json root;
-    std::string error;
-
-  private:
-    bool fail(std::string message) {
-        if (error.empty()) error = std::move(message);
-        return false;
-    }
-    Json* slot() {
-        if (stack_.empty()) return &root;
-        Json* top = stack_.back();
-        if (top->kind == Json::Kind::Array) return &top->items.emplace_back();
-        return &top->members.back().value;
-    }
-    bool put(Json value) {
-        *slot() = std::move(value);
-        return true;
-    }
-    bool open(Json::Kind kind) {
-        if (stack_.size() >= kMaxDepth) return fail("JSON nesting is too deep");
-        Json* target = slot();
-        target->kind = kind;
-        stack_.push_back(target);
-        return true;
-    }
-    std::vector<Json*> stack_;
-};
-
-// One complete JSON value with nothing but white space after it.
-std::expected<Json, std::string> parse_tree(std::string_view text) {
-    TreeBuilder builder;
-    bool ok = false;
-    try {
-        ok = nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json, true);
-    } catch (const std::exception& ex) {
-        return std::unexpected(std::string(ex.what()));
-    }
-    if (!ok) {
-        return std::unexpected(builder.error.empty() ? std::string("malformed JSON")
-                                                     : builder.error);
-    }
-    return std::move(builder.root);
-}
+using json::Json;
 
 // ---------------------------------------------------------------------------------------------
 // Decoding helpers. Texts follow one pattern: "invalid type: {what was found}, expected {what}".
 
-std::string describe(const Json& v) {
-    switch (v.kind) {
-        case Json::Kind::Null:
-            return "null";
-        case Json::Kind::Bool:
-            return v.boolean ? "boolean `true`" : "boolean `false`";
-        case Json::Kind::Integer:
-            return "integer `" + std::to_string(v.integer) + "`";
-        case Json::Kind::Unsigned:
-            return "integer `" + std::to_string(v.unsigned_integer) + "`";
-        case Json::Kind::Float:
-            return "floating point `" + v.text + "`";
-        case Json::Kind::String:
-            return "string " + nlohmann::json(v.text).dump(
-                                   -1, ' ', false, nlohmann::json::error_handler_t::replace);
-        case Json::Kind::Array:
-            return "sequence";
-        case Json::Kind::Object:
-            return "map";
-    }
-    return "value";
+std::unexpected<std::string> bad_type(const Json& v, std::string_view expected) {
+    return std::unexpected(json::invalid_type(v, expected));
 }
 
-std::unexpected<std::string> invalid_type(const Json& v, std::string_view expected) {
-    return std::unexpected("invalid type: " + describe(v) + ", expected " + std::string(expected));
-}
-
-std::unexpected<std::string> invalid_value(const Json& v, std::string_view expected) {
-    return std::unexpected("invalid value: " + describe(v) + ", expected " + std::string(expected));
+std::unexpected<std::string> bad_value(const Json& v, std::string_view expected) {
+    return std::unexpected(json::invalid_value(v, expected));
 }
 
 // "`A`", "`A` or `B`", "one of `A`, `B`, `C`".
@@ -203,7 +56,7 @@ struct Field {
 
 Reader text_into(std::string& out) {
     return [&out](const Json& v) -> Result {
-        if (v.kind != Json::Kind::String) return invalid_type(v, "a string");
+        if (v.kind != Json::Kind::String) return bad_type(v, "a string");
         out = v.text;
         return {};
     };
@@ -211,7 +64,7 @@ Reader text_into(std::string& out) {
 
 Reader bool_into(bool& out) {
     return [&out](const Json& v) -> Result {
-        if (v.kind != Json::Kind::Bool) return invalid_type(v, "a boolean");
+        if (v.kind != Json::Kind::Bool) return bad_type(v, "a boolean");
         out = v.boolean;
         return {};
     };
@@ -224,9 +77,9 @@ Reader port_into(std::uint16_t& out) {
             out = 0;
             return {};
         }
-        if (v.kind == Json::Kind::Integer) return invalid_value(v, "u16");
-        if (v.kind != Json::Kind::Unsigned) return invalid_type(v, "u16");
-        if (v.unsigned_integer > 65535) return invalid_value(v, "u16");
+        if (v.kind == Json::Kind::Integer) return bad_value(v, "u16");
+        if (v.kind != Json::Kind::Unsigned) return bad_type(v, "u16");
+        if (v.unsigned_integer > 65535) return bad_value(v, "u16");
         out = static_cast<std::uint16_t>(v.unsigned_integer);
         return {};
     };
@@ -234,9 +87,9 @@ Reader port_into(std::uint16_t& out) {
 
 Reader uuid_into(Uuid& out) {
     return [&out](const Json& v) -> Result {
-        if (v.kind != Json::Kind::String) return invalid_type(v, "a UUID string");
+        if (v.kind != Json::Kind::String) return bad_type(v, "a UUID string");
         auto id = Uuid::parse(v.text);
-        if (!id) return invalid_value(v, "a UUID");
+        if (!id) return bad_value(v, "a UUID");
         out = *id;
         return {};
     };
@@ -258,7 +111,7 @@ Result read_struct(const Json& v, std::string_view what, std::initializer_list<F
         }
         return {};
     }
-    if (v.kind != Json::Kind::Object) return invalid_type(v, what);
+    if (v.kind != Json::Kind::Object) return bad_type(v, what);
     std::vector<bool> seen(list.size(), false);
     for (const auto& [name, value] : v.members) {
         auto it = std::ranges::find(list, std::string_view(name), &Field::name);
@@ -296,7 +149,7 @@ std::expected<VariantRef, std::string> read_variant(const Json& v, std::string_v
         name = v.members[0].key;
         fields = &v.members[0].value;
     } else {
-        return invalid_type(v, "enum " + std::string(enum_name));
+        return bad_type(v, "enum " + std::string(enum_name));
     }
     auto it = std::ranges::find(names, name);
     if (it == names.end()) {
@@ -309,7 +162,7 @@ std::expected<VariantRef, std::string> read_variant(const Json& v, std::string_v
 // A variant without fields: the bare string, or an object whose single value is null.
 Result unit_variant(const VariantRef& ref) {
     if (ref.fields != nullptr && ref.fields->kind != Json::Kind::Null) {
-        return invalid_type(*ref.fields, "unit variant");
+        return bad_type(*ref.fields, "unit variant");
     }
     return {};
 }
@@ -413,7 +266,7 @@ struct OperationJson {
 };
 
 std::expected<RemoteOperation, std::string> decode_operation_value(std::string_view payload) {
-    auto tree = parse_tree(payload);
+    auto tree = json::parse(payload);
     if (!tree) return std::unexpected(tree.error());
     auto ref = read_variant(*tree, "RemoteOperation", kOperationNames);
     if (!ref) return std::unexpected(ref.error());
@@ -503,7 +356,7 @@ vorn_actions::EncodedAction encode_action(const RemoteAction& action) {
 }
 
 std::expected<RemoteAction, std::string> decode_action(std::string_view payload) {
-    auto tree = parse_tree(payload);
+    auto tree = json::parse(payload);
     if (!tree) return std::unexpected(tree.error());
     auto ref = read_variant(*tree, "RemoteAction", kActionNames);
     if (!ref) return std::unexpected(ref.error());

@@ -1,5 +1,7 @@
 #include "ssh/known_hosts.h"
 
+#include "json/strict_json.h"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -28,160 +30,8 @@ std::string os_error(int err) {
     return std::error_code(err, std::generic_category()).message();
 }
 
-// ---------------------------------------------------------------------------------------------
-// A JSON tree that keeps every member of an object, repeated ones included, so the reader can
-// refuse a repeated field instead of silently keeping one of the copies.
-
-struct Json {
-    enum class Kind { Null, Bool, Integer, Unsigned, Float, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    std::int64_t integer = 0;
-    std::uint64_t unsigned_integer = 0;
-    double floating = 0;
-    std::string text;
-    std::vector<Json> items;
-    struct Member;
-    std::vector<Member> members;
-};
-
-struct Json::Member {
-    std::string key;
-    Json value;
-};
-
-Json of_kind(Json::Kind kind) {
-    Json v;
-    v.kind = kind;
-    return v;
-}
-
-// Ignored members may nest arbitrarily, but the tree is walked and destroyed recursively.
-constexpr std::size_t kMaxDepth = 128;
-
-class TreeBuilder {
-  public:
-    bool null() { return put(Json{}); }
-    bool boolean(bool value) {
-        Json v = of_kind(Json::Kind::Bool);
-        v.boolean = value;
-        return put(std::move(v));
-    }
-    bool number_integer(std::int64_t value) {
-        Json v = of_kind(Json::Kind::Integer);
-        v.integer = value;
-        return put(std::move(v));
-    }
-    bool number_unsigned(std::uint64_t value) {
-        Json v = of_kind(Json::Kind::Unsigned);
-        v.unsigned_integer = value;
-        return put(std::move(v));
-    }
-    bool number_float(double value, const std::string& source) {
-        Json v = of_kind(Json::Kind::Float);
-        v.floating = value;
-        v.text = source;
-        return put(std::move(v));
-    }
-    bool string(std::string& value) {
-        Json v = of_kind(Json::Kind::String);
-        v.text = std::move(value);
-        return put(std::move(v));
-    }
-    bool binary(nlohmann::json::binary_t&) { return fail("binary values are not JSON"); }
-    bool start_object(std::size_t) { return open(Json::Kind::Object); }
-    bool key(std::string& name) {
-        stack_.back()->members.push_back(Json::Member{std::move(name), Json{}});
-        return true;
-    }
-    bool end_object() {
-        stack_.pop_back();
-        return true;
-    }
-    bool start_array(std::size_t) { return open(Json::Kind::Array); }
-    bool end_array() {
-        stack_.pop_back();
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-        // Drop the library's "[json.exception.parse_error.101] " tag; the rest is the sentence.
-        std::string_view what = ex.what();
-        if (auto close = what.find("] ");
-            what.starts_with("[json.exception.") && close != std::string_view::npos) {
-            what.remove_prefix(close + 2);
-        }
-        return fail(std::string(what));
-    }
-
-    Json root;
-    std::string error;
-
-  private:
-    bool fail(std::string message) {
-        if (error.empty()) error = std::move(message);
-        return false;
-    }
-    Json* slot() {
-        if (stack_.empty()) return &root;
-        Json* top = stack_.back();
-        if (top->kind == Json::Kind::Array) return &top->items.emplace_back();
-        return &top->members.back().value;
-    }
-    bool put(Json value) {
-        *slot() = std::move(value);
-        return true;
-    }
-    bool open(Json::Kind kind) {
-        if (stack_.size() >= kMaxDepth) return fail("JSON nesting is too deep");
-        Json* target = slot();
-        target->kind = kind;
-        stack_.push_back(target);
-        return true;
-    }
-    std::vector<Json*> stack_;
-};
-
-std::expected<Json, std::string> parse_tree(std::string_view text) {
-    TreeBuilder builder;
-    bool ok = false;
-    try {
-        ok = nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json, true);
-    } catch (const std::exception& ex) {
-        return std::unexpected(std::string(ex.what()));
-    }
-    if (!ok) {
-        return std::unexpected(builder.error.empty() ? std::string("malformed JSON")
-                                                     : builder.error);
-    }
-    return std::move(builder.root);
-}
-
-std::string describe(const Json& v) {
-    switch (v.kind) {
-        case Json::Kind::Null:
-            return "null";
-        case Json::Kind::Bool:
-            return v.boolean ? "boolean `true`" : "boolean `false`";
-        case Json::Kind::Integer:
-            return "integer `" + std::to_string(v.integer) + "`";
-        case Json::Kind::Unsigned:
-            return "integer `" + std::to_string(v.unsigned_integer) + "`";
-        case Json::Kind::Float:
-            return "floating point `" + v.text + "`";
-        case Json::Kind::String:
-            return "string " + nlohmann::json(v.text).dump(
-                                   -1, ' ', false, nlohmann::json::error_handler_t::replace);
-        case Json::Kind::Array:
-            return "sequence";
-        case Json::Kind::Object:
-            return "map";
-    }
-    return "value";
-}
-
-std::string invalid_type(const Json& v, std::string_view expected) {
-    return "invalid type: " + describe(v) + ", expected " + std::string(expected);
-}
+using json::Json;
+using json::invalid_type;
 
 std::expected<std::string, std::string> as_string(const Json& v) {
     if (v.kind != Json::Kind::String) return std::unexpected(invalid_type(v, "a string"));
@@ -191,14 +41,14 @@ std::expected<std::string, std::string> as_string(const Json& v) {
 std::expected<std::uint16_t, std::string> as_port(const Json& v) {
     if (v.kind == Json::Kind::Unsigned) {
         if (v.unsigned_integer > 65535) {
-            return std::unexpected("invalid value: " + describe(v) + ", expected u16");
+            return std::unexpected(json::invalid_value(v, "u16"));
         }
         return static_cast<std::uint16_t>(v.unsigned_integer);
     }
     if (v.kind == Json::Kind::Integer) {
         // The parser reports "-0" as a signed integer; it is still the number 0.
         if (v.integer == 0) return std::uint16_t{0};
-        return std::unexpected("invalid value: " + describe(v) + ", expected u16");
+        return std::unexpected(json::invalid_value(v, "u16"));
     }
     return std::unexpected(invalid_type(v, "u16"));
 }
@@ -423,7 +273,7 @@ std::expected<fs::path, std::string> resolve_store_path() {
 }
 
 std::expected<KnownHosts, std::string> parse_known_hosts(std::string_view text) {
-    auto tree = parse_tree(text);
+    auto tree = json::parse(text);
     if (!tree) return std::unexpected(tree.error());
     KnownHosts hosts;
     auto r =
