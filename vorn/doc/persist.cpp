@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -136,8 +137,24 @@ bool is_log_name(std::string_view name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+// This machine's systemd/D-Bus machine id, or empty when it has none.
+std::string machine_id() {
+    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        Fd f(::open(path, O_RDONLY | O_CLOEXEC));
+        if (!f.valid()) continue;
+        std::array<char, 64> buf{};
+        ssize_t n = ::read(f.get(), buf.data(), buf.size());
+        std::string id;
+        for (ssize_t i = 0; i < n; ++i) {
+            char c = buf[static_cast<std::size_t>(i)];
+            if (std::isxdigit(static_cast<unsigned char>(c))) id.push_back(c);
+        }
+        if (!id.empty()) return id;
+    }
+    return {};
+}
+
 std::optional<doc::ActorId> parse_actor_hex(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
     if (text.size() != 32) return std::nullopt;
     doc::ActorId a{};
     for (std::size_t i = 0; i < 16; ++i) {
@@ -183,12 +200,22 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
             return std::unexpected("cannot lock " + lock_path.string() + ": " + os_error(errno));
         }
         ActorSlot slot{std::move(lock), {}};
+        // The file names the machine it was made on: a state directory restored or copied onto
+        // another machine must not make two devices write one log as one actor.
+        const std::string machine = machine_id();
         Fd f(::open(base.c_str(), O_RDONLY | O_CLOEXEC));
         if (f.valid()) {
             auto bytes = read_from(f.get(), 0, base);
             if (bytes) {
-                std::string text(bytes->begin(), bytes->end());
-                if (auto a = parse_actor_hex(text)) {
+                std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+                while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+                    text.remove_suffix(1);
+                }
+                auto space = text.find(' ');
+                std::string_view made_on =
+                    space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+                auto a = parse_actor_hex(text.substr(0, space));
+                if (a && made_on == machine) {
                     slot.actor = *a;
                     return slot;
                 }
@@ -198,7 +225,7 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
         auto tmp = base;
         tmp += ".tmp";
         Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        std::string text = doc::to_hex(slot.actor) + "\n";
+        std::string text = doc::to_hex(slot.actor) + (machine.empty() ? "" : " " + machine) + "\n";
         if (!out.valid() ||
             !write_all(out.get(),
                        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),

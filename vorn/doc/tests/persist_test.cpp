@@ -99,6 +99,15 @@ TEST(Persist, ReopenGivesTheSameContentHeadsAndActorInPrivateFiles) {
     content = dump(s->document());
     s.reset();
     EXPECT_EQ(dump(open_store(tmp.location(), c)->document()), content);
+
+    // The same state directory on another machine (restored from a backup) must not reuse this
+    // device's actor, or two devices would append to one log.
+    std::string moved = doc::to_hex(actor) + " 0123456789abcdef0123456789abcdef\n";
+    write_file(tmp.location().state_dir / "actor-0",
+               std::span(reinterpret_cast<const std::uint8_t*>(moved.data()), moved.size()));
+    auto elsewhere = open_store(tmp.location(), c);
+    EXPECT_NE(elsewhere->document().actor_id(), actor);
+    EXPECT_EQ(dump(elsewhere->document()), content);
 }
 
 TEST(Persist, ATornOrCorruptTailIsSkippedWithAWarning) {
