@@ -182,7 +182,26 @@ std::string env_path(const char* name) {
 struct ActorSlot {
     Fd lock;
     doc::ActorId actor{};
+    std::filesystem::path file;  // where the slot's actor id is kept
 };
+
+std::expected<void, std::string> store_actor(const std::filesystem::path& file,
+                                             const doc::ActorId& actor) {
+    const std::string machine = machine_id();
+    auto tmp = file;
+    tmp += ".tmp";
+    Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    std::string text = doc::to_hex(actor) + (machine.empty() ? "" : " " + machine) + "\n";
+    if (!out.valid() ||
+        !write_all(out.get(),
+                   std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0) ||
+        ::fsync(out.get()) != 0 || ::rename(tmp.c_str(), file.c_str()) != 0) {
+        return std::unexpected("cannot store this device's actor id in " + file.string() + ": " +
+                               os_error(errno));
+    }
+    sync_dir(file.parent_path());
+    return {};
+}
 
 // Each running instance on a device holds one slot's lock for its lifetime, so two instances
 // never append to the same log; a slot's actor id is kept so a restart continues its own log.
@@ -199,7 +218,7 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
             if (errno == EWOULDBLOCK) continue;
             return std::unexpected("cannot lock " + lock_path.string() + ": " + os_error(errno));
         }
-        ActorSlot slot{std::move(lock), {}};
+        ActorSlot slot{std::move(lock), {}, base};
         // The file names the machine it was made on: a state directory restored or copied onto
         // another machine must not make two devices write one log as one actor.
         const std::string machine = machine_id();
@@ -222,19 +241,7 @@ std::expected<ActorSlot, std::string> take_actor_slot(const std::filesystem::pat
             }
         }
         slot.actor = doc::random_actor();
-        auto tmp = base;
-        tmp += ".tmp";
-        Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        std::string text = doc::to_hex(slot.actor) + (machine.empty() ? "" : " " + machine) + "\n";
-        if (!out.valid() ||
-            !write_all(out.get(),
-                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-                       0) ||
-            ::fsync(out.get()) != 0 || ::rename(tmp.c_str(), base.c_str()) != 0) {
-            return std::unexpected("cannot store this device's actor id in " + base.string() +
-                                   ": " + os_error(errno));
-        }
-        sync_dir(state_dir);
+        if (auto r = store_actor(base, slot.actor); !r) return std::unexpected(r.error());
         return slot;
     }
     return std::unexpected("every document actor slot in " + state_dir.string() +
@@ -337,12 +344,14 @@ struct Store::Impl {
           sink(std::move(warnings)),
           document(slot.actor),
           lock(std::move(slot.lock)),
+          actor_file(std::move(slot.file)),
           own_name(doc::to_hex(slot.actor) + ".log") {}
 
     Location location;
     WarningSink sink;
     doc::Document document;
     Fd lock;
+    std::filesystem::path actor_file;
     Fd log;
     std::size_t log_size = 0;
     std::string own_name;
@@ -492,6 +501,10 @@ struct Store::Impl {
         }
     }
 
+    // Opens this actor's log, reading what it holds. A torn last record was never completely
+    // written, so nobody can have it and it is cut off. A damaged record that was once whole may
+    // already be on other devices: reusing its sequence number would make them refuse every later
+    // change, so then the log is left as it is and this instance moves to a new actor.
     std::expected<void, std::string> open_own_log(std::vector<doc::Change>& out) {
         auto path = own_path();
         log = Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -502,6 +515,15 @@ struct Store::Impl {
         auto bytes = read_from(log.get(), 0, path);
         if (!bytes) return std::unexpected(bytes.error());
         LogScan scan = scan_log(*bytes, 0);
+        if (scan.corrupt && scan.good_end > 0) {
+            warn("document log " + path.string() + " is damaged (" + *scan.corrupt +
+                 "); this device continues under a new actor id");
+            doc::ActorId fresh = doc::random_actor();
+            if (auto r = store_actor(actor_file, fresh); !r) return r;
+            if (auto r = document.set_actor(fresh); !r) return r;
+            own_name = doc::to_hex(fresh) + ".log";
+            return open_own_log(out);  // a new, empty log; the old one is read as another's
+        }
         for (auto& c : scan.changes) out.push_back(std::move(c));
         std::size_t keep = scan.good_end;
         if (scan.corrupt || scan.torn) {

@@ -165,6 +165,40 @@ TEST(Persist, ATornOrCorruptTailIsSkippedWithAWarning) {
     EXPECT_EQ(c.warnings.size(), 1u);
 }
 
+TEST(Persist, ADamagedRecordInItsOwnLogMovesTheDeviceToANewActor) {
+    TempDir tmp;
+    Collected c;
+    fs::path log;
+    doc::ActorId old_actor{};
+    std::string after_one;
+    {
+        auto s = open_store(tmp.location(), c);
+        put_str(s->document(), "one", "1");
+        ASSERT_TRUE(s->save().has_value());
+        after_one = dump(s->document());
+        put_str(s->document(), "two", "2");
+        ASSERT_TRUE(s->save().has_value());
+        log = s->log_path();
+        old_actor = s->document().actor_id();
+    }
+    auto bytes = read_file(log);
+    bytes[bytes.size() - 3] ^= 0x01;  // inside the last, once complete, record
+    write_file(log, bytes);
+    std::string after_three;
+    {
+        auto s = open_store(tmp.location(), c);
+        EXPECT_EQ(dump(s->document()), after_one);
+        EXPECT_NE(s->document().actor_id(), old_actor);
+        EXPECT_FALSE(c.warnings.empty());
+        put_str(s->document(), "three", "3");
+        ASSERT_TRUE(s->save().has_value());
+        after_three = dump(s->document());
+    }
+    EXPECT_EQ(read_file(log), bytes);  // the damaged log is left for whoever already read it
+    auto s = open_store(tmp.location(), c);
+    EXPECT_EQ(dump(s->document()), after_three);
+}
+
 TEST(Persist, TwoDocumentsOnOneDirectorySeeEachOthersEdits) {
     TempDir tmp;
     Collected c;
