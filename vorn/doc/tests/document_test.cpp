@@ -347,9 +347,15 @@ TEST(Document, RandomConcurrentEditsConverge) {
                 }
             }
             const std::string& key = keys[pick(keys.size())];
-            switch (pick(6)) {
+            switch (pick(8)) {
                 case 0:
                     (void)d.put(maps[pick(maps.size())], key, std::int64_t(pick(100)));
+                    break;
+                case 6:
+                    (void)d.put(maps[pick(maps.size())], key, Counter{std::int64_t(pick(10))});
+                    break;
+                case 7:  // fails unless the key holds a counter, which is fine
+                    (void)d.increment(maps[pick(maps.size())], key, std::int64_t(pick(7)) - 3);
                     break;
                 case 1:
                     (void)d.put(maps[pick(maps.size())], key, words[pick(words.size())]);
