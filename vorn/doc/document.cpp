@@ -7,6 +7,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <unordered_map>
@@ -47,22 +48,50 @@ struct Elem {
     bool deleted = false;
 };
 
+// Texts this long keep a position index: without it every operation on a long text (a large
+// paste from another replica) would scan it, and applying the change would take quadratic time.
+constexpr std::size_t kIndexFrom = 64;
+
 struct Object {
     ObjType type = ObjType::Map;
     std::unordered_map<std::string, Entries, StringHash, std::equal_to<>> map;
     std::vector<Elem> elems;  // text, in document order, tombstones included
     std::size_t visible = 0;
+    // Element id -> position; complete when elems.size() >= kIndexFrom, else empty.
+    std::unordered_map<OpId, std::size_t> where;
 };
+
+void insert_elems(Object& t, std::size_t idx, std::vector<Elem>&& run) {
+    t.elems.insert(t.elems.begin() + static_cast<std::ptrdiff_t>(idx),
+                   std::make_move_iterator(run.begin()), std::make_move_iterator(run.end()));
+    if (t.elems.size() < kIndexFrom) return;
+    std::size_t from = t.where.empty() ? 0 : idx;
+    for (std::size_t i = from; i < t.elems.size(); ++i) t.where[t.elems[i].id] = i;
+}
+
+void erase_elems(Object& t, std::size_t idx, std::size_t count) {
+    for (std::size_t i = idx; i < idx + count && !t.where.empty(); ++i) {
+        t.where.erase(t.elems[i].id);
+    }
+    auto first = t.elems.begin() + static_cast<std::ptrdiff_t>(idx);
+    t.elems.erase(first, first + static_cast<std::ptrdiff_t>(count));
+    if (t.elems.size() < kIndexFrom) {
+        t.where.clear();
+        return;
+    }
+    for (std::size_t i = idx; i < t.elems.size(); ++i) t.where[t.elems[i].id] = i;
+}
 
 // How to take one applied operation back: a transaction that fails (locally, or a malformed
 // change from a peer) leaves the document exactly as it was.
 struct Undo {
-    enum class Kind : std::uint8_t { KeyRestore, ObjectCreated, ElemInserted, ElemRemoved };
+    enum class Kind : std::uint8_t { KeyRestore, ObjectCreated, RunInserted, ElemRemoved };
     Kind kind;
     ObjId obj;
     std::string key;
     Entries previous;
-    OpId elem;
+    OpId elem;              // ElemRemoved: the element; RunInserted: the run's first element
+    std::size_t count = 0;  // RunInserted: the run's length
 };
 
 // ---- byte encoding ----
@@ -460,6 +489,10 @@ struct Document::Impl {
         return o;
     }
     static std::ptrdiff_t index_of(const Object& t, const OpId& id) {
+        if (!t.where.empty()) {
+            auto it = t.where.find(id);
+            return it == t.where.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+        }
         for (std::size_t i = 0; i < t.elems.size(); ++i) {
             if (t.elems[i].id == id) return static_cast<std::ptrdiff_t>(i);
         }
@@ -503,17 +536,25 @@ struct Document::Impl {
         if (entries.empty()) obj.map.erase(it);
     }
 
-    void apply_insert(const ObjId& obj_id, const OpId& ref, const OpId& id, char32_t ch,
-                      std::vector<Undo>& log) {
+    // Inserts a run of characters with consecutive ids, each after the one before, the first
+    // after `ref`. The run lands in one place: whatever follows its first character has a lower
+    // id than every character of the run, so one-by-one insertion would not split it either.
+    void apply_insert_run(const ObjId& obj_id, const OpId& ref, const OpId& first,
+                          const std::vector<char32_t>& chars, std::vector<Undo>& log) {
         Object& t = objects.find(obj_id)->second;
         std::size_t idx = 0;
         if (ref.counter != 0) idx = static_cast<std::size_t>(index_of(t, ref)) + 1;
         // Concurrent inserts at one place: the higher id goes first, and everything inserted
         // after it (which has an even higher id) stays with it.
-        while (idx < t.elems.size() && t.elems[idx].id > id) ++idx;
-        t.elems.insert(t.elems.begin() + static_cast<std::ptrdiff_t>(idx), Elem{id, ch, false});
-        ++t.visible;
-        log.push_back(Undo{Undo::Kind::ElemInserted, obj_id, {}, {}, id});
+        while (idx < t.elems.size() && t.elems[idx].id > first) ++idx;
+        std::vector<Elem> run;
+        run.reserve(chars.size());
+        for (std::size_t k = 0; k < chars.size(); ++k) {
+            run.push_back(Elem{OpId{first.counter + k, first.actor}, chars[k], false});
+        }
+        insert_elems(t, idx, std::move(run));
+        t.visible += chars.size();
+        log.push_back(Undo{Undo::Kind::RunInserted, obj_id, {}, {}, first, chars.size()});
     }
 
     void apply_remove(const ObjId& obj_id, const OpId& elem, std::vector<Undo>& log) {
@@ -541,11 +582,13 @@ struct Document::Impl {
                 case Undo::Kind::ObjectCreated:
                     objects.erase(u.obj);
                     break;
-                case Undo::Kind::ElemInserted: {
+                case Undo::Kind::RunInserted: {
                     Object& t = objects.find(u.obj)->second;
-                    auto idx = index_of(t, u.elem);
-                    if (!t.elems[static_cast<std::size_t>(idx)].deleted) --t.visible;
-                    t.elems.erase(t.elems.begin() + idx);
+                    auto idx = static_cast<std::size_t>(index_of(t, u.elem));
+                    for (std::size_t i = idx; i < idx + u.count; ++i) {
+                        if (!t.elems[i].deleted) --t.visible;
+                    }
+                    erase_elems(t, idx, u.count);
                     break;
                 }
                 case Undo::Kind::ElemRemoved: {
@@ -559,9 +602,24 @@ struct Document::Impl {
         log.clear();
     }
 
-    // Checks an op from any source against the current state, then applies it.
-    std::expected<void, std::string> validate_and_apply(const Op& op, const OpId& id,
-                                                        std::vector<Undo>& log) {
+    // Checks ops from any source against the current state and applies them; op k has the id
+    // (first.counter + k, first.actor).
+    std::expected<void, std::string> apply_ops(std::span<const Op> ops, const OpId& first,
+                                               std::vector<Undo>& log) {
+        for (std::size_t i = 0; i < ops.size();) {
+            std::size_t used = 1;
+            if (auto r = validate_and_apply(ops, i, first, log, used); !r) return r;
+            i += used;
+        }
+        return {};
+    }
+
+    // Applies ops[i], or the run of inserts starting there; `used` says how many ops it took.
+    std::expected<void, std::string> validate_and_apply(std::span<const Op> ops, std::size_t i,
+                                                        const OpId& first, std::vector<Undo>& log,
+                                                        std::size_t& used) {
+        const Op& op = ops[i];
+        const OpId id{first.counter + i, first.actor};
         auto bad = [](std::string why) {
             return std::unexpected("document change is invalid: " + std::move(why));
         };
@@ -602,7 +660,21 @@ struct Document::Impl {
                 if (op.elem.counter >= id.counter) return bad("insert after a later character");
                 if (index_of(*obj, op.elem) < 0) return bad("insert after an unknown character");
             }
-            apply_insert(op.obj, op.elem, id, static_cast<char32_t>(*cp), log);
+            std::vector<char32_t> chars{static_cast<char32_t>(*cp)};
+            // Every following insert into the same text right after the previous one joins the
+            // run (a paste, or a typed word).
+            for (std::size_t j = i + 1; j < ops.size(); ++j) {
+                const Op& next = ops[j];
+                const auto* ncp = std::get_if<std::uint64_t>(&next.value);
+                if (next.action != Op::Action::Insert || next.obj != op.obj ||
+                    next.elem != OpId{first.counter + j - 1, first.actor} || !ncp) {
+                    break;
+                }
+                if (!utf8::is_scalar(*ncp)) return bad("inserted character is not a code point");
+                chars.push_back(static_cast<char32_t>(*ncp));
+            }
+            used = chars.size();
+            apply_insert_run(op.obj, op.elem, id, chars, log);
             return {};
         }
         if (index_of(*obj, op.elem) < 0) return bad("removal of an unknown character");
@@ -618,19 +690,26 @@ struct Document::Impl {
         }
         return OpId{pending_start + pending.size(), actor};
     }
-    // Records a validated local op: ids are the next counters, so it always applies.
-    std::expected<void, std::string> local(Op op) {
-        OpId id = next_id();
+    // Applies local ops (ids are the next counters) and adds them to the open transaction; on
+    // failure none of them stays.
+    std::expected<void, std::string> local(std::vector<Op> ops) {
+        if (ops.empty()) return {};
+        OpId first = next_id();
         std::vector<Undo> log;
-        auto r = validate_and_apply(op, id, log);
+        auto r = apply_ops(ops, first, log);
         if (!r) {
             undo_all(log);
             return r;
         }
         std::move(log.begin(), log.end(), std::back_inserter(undo));
-        pending.push_back(std::move(op));
-        max_op = id.counter;
+        for (Op& op : ops) pending.push_back(std::move(op));
+        max_op = first.counter + ops.size() - 1;
         return {};
+    }
+    std::expected<void, std::string> local(Op op) {
+        std::vector<Op> ops;
+        ops.push_back(std::move(op));
+        return local(std::move(ops));
     }
 
     void record(Change change, const ChangeHash& hash) {
@@ -685,13 +764,9 @@ struct Document::Impl {
                                    " reuses operation ids");
         }
         std::vector<Undo> log;
-        for (std::size_t i = 0; i < c.ops.size(); ++i) {
-            OpId id{c.start_op + i, c.actor};
-            auto r = validate_and_apply(c.ops[i], id, log);
-            if (!r) {
-                undo_all(log);
-                return r;
-            }
+        if (auto r = apply_ops(c.ops, OpId{c.start_op, c.actor}, log); !r) {
+            undo_all(log);
+            return r;
         }
         if (!c.ops.empty()) max_op = std::max(max_op, c.start_op + c.ops.size() - 1);
         record(std::move(c), hash);
@@ -947,23 +1022,26 @@ std::expected<void, std::string> Document::splice_text(const ObjId& text, std::s
         }
         ++seen;
     }
+    std::vector<Op> ops;
+    ops.reserve(doomed.size() + chars->size());
     for (const OpId& id : doomed) {
         Op op;
         op.action = Op::Action::Remove;
         op.obj = text;
         op.elem = id;
-        if (auto r = impl_->local(std::move(op)); !r) return r;
+        ops.push_back(std::move(op));
     }
+    const OpId first = impl_->next_id();
     for (char32_t ch : *chars) {
         Op op;
         op.action = Op::Action::Insert;
         op.obj = text;
         op.elem = before;
         op.value = static_cast<std::uint64_t>(ch);
-        before = impl_->next_id();
-        if (auto r = impl_->local(std::move(op)); !r) return r;
+        before = OpId{first.counter + ops.size(), first.actor};
+        ops.push_back(std::move(op));
     }
-    return {};
+    return impl_->local(std::move(ops));
 }
 
 void Document::commit() {

@@ -320,6 +320,53 @@ TEST(Document, EncodingRoundTripsAndDecoderRefusesEveryTruncation) {
     EXPECT_FALSE(decode_change(longer).has_value());
 }
 
+// Long texts (past the point where positions are indexed) against a plain string model, with
+// rolled-back edits in between and a replica following change by change.
+TEST(Document, LongTextsMatchAPlainStringModel) {
+    std::mt19937 rng(7);
+    auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+    };
+    Document a(actor(1)), b(actor(2));
+    auto t = a.put_object(ObjId::root(), "t", ObjType::Text).value();
+    std::u32string model;
+    auto utf8_of = [](const std::u32string& u) {
+        std::string out;
+        for (char32_t c : u) {
+            if (c < 0x80) {
+                out.push_back(static_cast<char>(c));
+            } else {  // the test only uses U+00E9
+                out.push_back(static_cast<char>(0xC3));
+                out.push_back(static_cast<char>(0xA9));
+            }
+        }
+        return out;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::size_t pos = pick(model.size() + 1);
+        std::size_t del = pick(std::min<std::size_t>(model.size() - pos, 40) + 1);
+        std::u32string ins;
+        for (std::size_t k = pick(120); k > 0; --k)
+            ins.push_back(pick(5) == 0 ? U'é' : U'a' + pick(26));
+        if (round % 7 == 3) {
+            // A failing transaction after a big edit leaves the text as it was.
+            auto r = a.transact([&](Document& d) -> std::expected<void, std::string> {
+                (void)d.splice_text(t, pos, del, utf8_of(ins));
+                return std::unexpected("no");
+            });
+            ASSERT_FALSE(r.has_value());
+        } else {
+            ASSERT_TRUE(a.splice_text(t, pos, del, utf8_of(ins)).has_value());
+            model.replace(pos, del, ins);
+        }
+        ASSERT_EQ(a.text(t).value(), utf8_of(model)) << "round " << round;
+        ASSERT_EQ(a.text_length(t).value(), model.size());
+        ASSERT_TRUE(b.merge(a).has_value());
+        ASSERT_EQ(b.text(t).value(), utf8_of(model)) << "round " << round;
+    }
+    EXPECT_GT(model.size(), 64u);
+}
+
 // Three replicas edit at random for many rounds and exchange random subsets of their changes in
 // random orders; after a final full exchange they must hold identical content and heads.
 TEST(Document, RandomConcurrentEditsConverge) {
