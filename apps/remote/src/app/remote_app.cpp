@@ -1,8 +1,11 @@
 #include "app/remote_app.h"
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
+#include "device/device_session.h"
+#include "doc/connections.h"
 #include "profiles/listing.h"
 
 namespace remote {
@@ -107,6 +110,32 @@ void RemoteApp::close_narrow_drawer() {
         drawer.open = DrawerOpen::Closed;
         needs_redraw_flag = true;
     }
+}
+
+void RemoteApp::on_document(vorn_ui::doc::Document& document) {
+    SyncOutcome outcome = sync_with_document(
+        SyncState{document_loaded, profiles, search, selected, session_connection}, document);
+    // Another replica deleted the profile whose session is open.
+    if (outcome.disconnect_session) end_session();
+    if (outcome.redraw || outcome.disconnect_session) needs_redraw_flag = true;
+}
+
+std::optional<std::vector<vorn_ui::app::ChangeHash>> RemoteApp::take_dispatch_heads() {
+    return std::exchange(dispatch.heads, std::nullopt);
+}
+
+void RemoteApp::end_session() {
+    if (auto* device = std::get_if<session::Device>(&session); device && device->handle) {
+        device->handle->close(device_outbox);
+    }
+    session = std::monostate{};
+    surface_cache.reset();
+    surface_rect.reset();
+    session_connection.reset();
+    if (session_identity != std::numeric_limits<std::uint64_t>::max()) ++session_identity;
+    fullscreen = false;
+    view = view::List{};
+    needs_redraw_flag = true;
 }
 
 void RemoteApp::set_reduced_motion(bool reduced) {

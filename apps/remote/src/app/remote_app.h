@@ -47,6 +47,14 @@ class RemoteApp final : public vorn_ui::app::Application {
     bool handle_semantic_action(std::string_view element_id, const vorn_ui::SemanticEvent& event,
                                 vorn_ui::doc::Document* document) override;
     void set_reduced_motion(bool reduced) override;
+    // The connections document changed (or arrived): reconcile the in-memory list with it.
+    void on_document(vorn_ui::doc::Document& document) override;
+    bool document_wanted() const override { return !document_loaded; }
+    std::optional<std::vector<vorn_ui::app::ChangeHash>> take_dispatch_heads() override;
+
+    // Ends the current session: a device stream gets its close command, the session is dropped,
+    // the session number advances and the list is shown again.
+    void end_session();
     bool wants_frames() const override;
     bool needs_redraw() const override { return needs_redraw_flag; }
     void damage(std::vector<vorn_ui::Rect>& damaged) override;

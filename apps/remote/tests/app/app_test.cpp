@@ -7,6 +7,8 @@
 
 #include "app/remote_app.h"
 #include "app/startup.h"
+#include "doc/connections.h"
+#include "vorn/doc/document.h"
 #include "profiles/listing.h"
 #include "vorn/ui/scene.h"
 
@@ -466,6 +468,57 @@ TEST(Frame, ReaderTogglesTheDrawerUnlessAConfirmationIsPending) {
     app->pending_confirmation = PendingConfirmation{};
     EXPECT_FALSE(app->handle_semantic_action("remote.nav.toggle", click, nullptr));
     EXPECT_TRUE(app->drawer_target_open());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Document, FirstReconciliationSeedsAnEmptyDocumentThenTheDocumentRules) {
+    vorn_ui::doc::Document doc;
+    auto sample = make_app(LaunchMode::Sample, "");
+    ASSERT_FALSE(sample->profiles.empty());
+    EXPECT_TRUE(sample->document_wanted());
+    sample->on_document(doc);
+    EXPECT_FALSE(sample->document_wanted());
+    EXPECT_EQ(load_profiles(doc).size(), sample->profiles.size());
+
+    // A second device starting from the same document takes the document's rows, whatever it
+    // held before, and keeps a selection among them.
+    auto normal = make_app(LaunchMode::Normal, "");
+    ASSERT_TRUE(normal->profiles.empty());
+    normal->on_document(doc);
+    EXPECT_EQ(normal->profiles.size(), sample->profiles.size());
+    EXPECT_TRUE(normal->selected.has_value());
+}
+
+TEST(Document, DeletingTheOpenSessionsProfileElsewhereEndsTheSession) {
+    vorn_ui::doc::Document doc;
+    auto app = make_app(LaunchMode::Sample, "");
+    app->on_document(doc);
+    const Uuid id = app->profiles.front().id;
+    app->session = session::Preview{SessionStatus::connected()};
+    app->session_connection = id;
+    app->view = view::Session{id};
+    const auto identity = app->session_identity;
+
+    delete_profile(doc, id);
+    app->needs_redraw_flag = false;
+    app->on_document(doc);
+
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(app->session));
+    EXPECT_FALSE(app->session_connection.has_value());
+    EXPECT_EQ(app->session_identity, identity + 1);
+    EXPECT_TRUE(std::holds_alternative<view::List>(app->view));
+    EXPECT_TRUE(app->needs_redraw_flag);
+}
+
+TEST(Document, DispatchHeadsAreHandedOverOnce) {
+    auto app = make_app(LaunchMode::Normal, "");
+    EXPECT_FALSE(app->take_dispatch_heads().has_value());
+    app->dispatch.heads = std::vector<vorn_ui::app::ChangeHash>{vorn_ui::app::ChangeHash{}};
+    EXPECT_EQ(app->take_dispatch_heads()->size(), 1u);
+    EXPECT_FALSE(app->take_dispatch_heads().has_value());
 }
 
 }  // namespace
