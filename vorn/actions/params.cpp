@@ -59,18 +59,18 @@ std::optional<std::string> ActionArgs::text(std::string_view name) const {
 std::expected<void, std::string> check_args(std::span<const ParamSpec> params,
                                             const ActionArgs& args) {
     for (const auto& [name, value] : args.json().items()) {
-        auto spec = std::ranges::find(params, name, &ParamSpec::name);
-        if (spec == params.end()) {
+        auto param = std::ranges::find(params, name, &ParamSpec::name);
+        if (param == params.end()) {
             return std::unexpected("unknown parameter `" + name + "`");
         }
-        if (!has_kind(value, spec->kind)) {
+        if (!has_kind(value, param->kind)) {
             return std::unexpected("parameter `" + name + "` must be " +
-                                   std::string(kind_name(spec->kind)));
+                                   std::string(kind_name(param->kind)));
         }
     }
-    for (const ParamSpec& spec : params) {
-        if (spec.required && args.find(spec.name) == nullptr) {
-            return std::unexpected("missing parameter `" + spec.name + "`");
+    for (const ParamSpec& param : params) {
+        if (param.required && args.find(param.name) == nullptr) {
+            return std::unexpected("missing parameter `" + param.name + "`");
         }
     }
     return {};

@@ -23,9 +23,9 @@ struct ParamSpec {
     bool required = false;    // absent arguments are left to the action (e.g. taken as empty)
 
     [[nodiscard]] static ParamSpec text(std::string name) {
-        ParamSpec spec;
-        spec.name = std::move(name);
-        return spec;
+        ParamSpec param;
+        param.name = std::move(name);
+        return param;
     }
     [[nodiscard]] ParamSpec labelled(std::string value) && {
         label = std::move(value);
