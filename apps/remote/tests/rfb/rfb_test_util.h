@@ -32,7 +32,11 @@ struct Wire {
     Wire& u16(std::uint32_t v) { return u8(v >> 8).u8(v); }
     Wire& u32(std::uint32_t v) { return u16(v >> 16).u16(v); }
     Wire& s32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
-    Wire& text(std::string_view s) { b.insert(b.end(), s.begin(), s.end()); return *this; }
+    // Byte by byte: g++ 12 -O3 misreads a range insert into an empty vector as an overflow.
+    Wire& text(std::string_view s) {
+        for (char c : s) b.push_back(static_cast<std::uint8_t>(c));
+        return *this;
+    }
     Wire& fill(std::size_t n, std::uint8_t v) { b.insert(b.end(), n, v); return *this; }
     Wire& raw(const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); return *this; }
     // A 32-bit client-format pixel (bytes blue, green, red, unused).
