@@ -7,7 +7,7 @@
 
 #include "app/startup.h"
 #include "doc/connections.h"
-#include "doc/fatal.h"
+#include "fatal.h"
 #include "vorn/actions/registry.h"
 #include "vorn/doc/persist.h"
 #include "vorn/ui/launch.h"

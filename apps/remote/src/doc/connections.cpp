@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <variant>
 
-#include "doc/fatal.h"
+#include "fatal.h"
 #include "profiles/listing.h"
 
 namespace remote {

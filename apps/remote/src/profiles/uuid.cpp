@@ -7,13 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fatal.h"
+
 namespace remote {
 namespace {
-
-[[noreturn]] void fatal(const char* what) {
-    std::fprintf(stderr, "remote: %s\n", what);
-    std::abort();
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
